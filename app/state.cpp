@@ -1,0 +1,61 @@
+#include "app/state.h"
+
+SettingsRecord Settings;
+platform::CriticalSection SettingsLock;
+AppPathsRecord AppPaths;
+platform::Handle InstanceHandle = nullptr;
+platform::Handle WindowHandle = nullptr;
+platform::Handle StopEvent = nullptr;
+platform::Handle WakeEvent = nullptr;
+platform::Handle WorkerThread = nullptr;
+
+// Every operation holds SettingsLock for string work only: the worker copies
+// the targets under it, so no file or device call may ever wait inside it.
+
+std::u16string SnapshotTargetDrives() {
+    platform::EnterCriticalSection(&SettingsLock);
+    std::u16string copy = Settings.TargetDrives;
+    platform::LeaveCriticalSection(&SettingsLock);
+    return copy;
+}
+
+void ReplaceTargetDrives(const std::u16string& drives) {
+    platform::EnterCriticalSection(&SettingsLock);
+    Settings.TargetDrives = drives;
+    platform::LeaveCriticalSection(&SettingsLock);
+}
+
+bool IsTargetDrive(char16_t letter) {
+    platform::EnterCriticalSection(&SettingsLock);
+    const bool found = Settings.TargetDrives.find(letter) != std::u16string::npos;
+    platform::LeaveCriticalSection(&SettingsLock);
+    return found;
+}
+
+bool ToggleTargetDrive(char16_t letter) {
+    platform::EnterCriticalSection(&SettingsLock);
+    std::u16string& drives = Settings.TargetDrives;
+    const std::size_t at = drives.find(letter);
+    const bool added = at == std::u16string::npos;
+    // Only the first occurrence goes: a letter repeated by a hand-edited
+    // settings file stays a target until every copy has been chosen away.
+    if (added)
+        drives.push_back(letter);
+    else
+        drives.erase(at, 1);
+    platform::LeaveCriticalSection(&SettingsLock);
+    return added;
+}
+
+void SetEnabled(std::int32_t enabled) { Settings.Enabled.exchange(enabled); }
+
+// A load and a store rather than one read-modify-write: the main thread is the
+// only writer, so nothing can slip in between.
+void FlipEnabled() { Settings.Enabled.exchange(Settings.Enabled.load() == 0 ? 1 : 0); }
+
+void SetIntervalSec(std::int32_t seconds) { Settings.IntervalSec.exchange(seconds); }
+
+void WakeWorker() {
+    if (WakeEvent != nullptr)
+        platform::SetEvent(WakeEvent);
+}

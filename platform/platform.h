@@ -1,0 +1,128 @@
+#pragma once
+// The program's only door to the operating system. Each function mirrors one
+// Win32 call the program makes, with the same name and the same arguments in
+// the same order, in portable types: UTF-16 text as std::u16string, handles as
+// opaque pointers, flags as plain integers with Win32's values. Arguments the
+// program always passes as null (security attributes, templates, overlapped
+// records, reserved words) are left out. Two implementations exist: the real
+// wrappers in platform/win32 and the scripted fake used by the host tests.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using Handle = void*;
+inline Handle const InvalidHandleValue = reinterpret_cast<Handle>(static_cast<std::intptr_t>(-1));
+
+// Opaque room for a CRITICAL_SECTION (40 bytes on 64-bit Windows) or the
+// fake's lock; each implementation checks that its lock fits.
+struct CriticalSection {
+    alignas(16) unsigned char Storage[64];
+};
+
+// Errors and wait results.
+constexpr std::uint32_t ErrorSuccess = 0;
+constexpr std::uint32_t ErrorFileNotFound = 2;
+constexpr std::uint32_t ErrorAlreadyExists = 183;
+constexpr std::uint32_t WaitObject0 = 0;
+constexpr std::uint32_t WaitTimeout = 258;
+constexpr std::uint32_t WaitFailed = 0xFFFFFFFFu;
+constexpr std::uint32_t Infinite = 0xFFFFFFFFu;
+
+// Drive types.
+constexpr std::uint32_t DriveUnknown = 0;
+constexpr std::uint32_t DriveNoRootDir = 1;
+constexpr std::uint32_t DriveRemovable = 2;
+constexpr std::uint32_t DriveFixed = 3;
+constexpr std::uint32_t DriveRemote = 4;
+constexpr std::uint32_t DriveCdrom = 5;
+constexpr std::uint32_t DriveRamdisk = 6;
+
+// Files.
+constexpr std::uint32_t FileAttributeReadonly = 0x1;
+constexpr std::uint32_t FileAttributeHidden = 0x2;
+constexpr std::uint32_t FileAttributeSystem = 0x4;
+constexpr std::uint32_t FileAttributeDirectory = 0x10;
+constexpr std::uint32_t FileAttributeNormal = 0x80;
+constexpr std::uint32_t InvalidFileAttributes = 0xFFFFFFFFu;
+constexpr std::uint32_t GenericRead = 0x80000000u;
+constexpr std::uint32_t GenericWrite = 0x40000000u;
+constexpr std::uint32_t FileShareRead = 0x1;
+constexpr std::uint32_t FileShareWrite = 0x2;
+constexpr std::uint32_t FileShareDelete = 0x4;
+constexpr std::uint32_t CreateAlways = 2;
+constexpr std::uint32_t OpenExisting = 3;
+constexpr std::uint32_t FileFlagNoBuffering = 0x20000000u;
+constexpr std::uint32_t FileFlagWriteThrough = 0x80000000u;
+constexpr std::uint32_t MovefileReplaceExisting = 0x1;
+constexpr std::uint32_t MovefileWriteThrough = 0x8;
+
+// Memory.
+constexpr std::uint32_t MemCommit = 0x1000;
+constexpr std::uint32_t MemReserve = 0x2000;
+constexpr std::uint32_t MemRelease = 0x8000;
+constexpr std::uint32_t PageReadwrite = 0x04;
+
+// Devices.
+constexpr std::uint32_t IoctlStorageQueryProperty = 0x2D1400;
+
+// Registry.
+inline Handle const HkeyCurrentUser = reinterpret_cast<Handle>(static_cast<std::intptr_t>(static_cast<std::int32_t>(0x80000001u)));
+constexpr std::uint32_t KeyQueryValue = 0x1;
+constexpr std::uint32_t KeySetValue = 0x2;
+constexpr std::uint32_t RegSz = 1;
+constexpr std::uint32_t RegExpandSz = 2;
+
+// kernel32: synchronisation and threads.
+void InitializeCriticalSection(CriticalSection* section);
+void EnterCriticalSection(CriticalSection* section);
+void LeaveCriticalSection(CriticalSection* section);
+void DeleteCriticalSection(CriticalSection* section);
+Handle CreateEventW(bool manualReset, bool initialState);
+bool SetEvent(Handle event);
+bool ResetEvent(Handle event);
+std::uint32_t WaitForSingleObject(Handle object, std::uint32_t milliseconds);
+std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects, bool waitAll, std::uint32_t milliseconds);
+void Sleep(std::uint32_t milliseconds);
+using ThreadProc = std::uint32_t (*)(void* parameter);
+Handle CreateThread(std::size_t stackSize, ThreadProc start, void* parameter, std::uint32_t creationFlags);
+bool CloseHandle(Handle object);
+std::uint32_t GetLastError();
+
+// kernel32: drives, devices and files.
+std::uint32_t GetLogicalDrives();
+std::uint32_t GetDriveTypeW(const std::u16string& rootPath);
+std::uint32_t GetFileAttributesW(const std::u16string& path);
+bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes);
+Handle CreateFileW(const std::u16string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                   std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes);
+bool ReadFile(Handle file, void* buffer, std::uint32_t bytesToRead, std::uint32_t* bytesRead);
+bool WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite, std::uint32_t* bytesWritten);
+bool FlushFileBuffers(Handle file);
+bool DeleteFileW(const std::u16string& path);
+bool CreateDirectoryW(const std::u16string& path);
+bool MoveFileExW(const std::u16string& existing, const std::u16string& replacement, std::uint32_t flags);
+bool DeviceIoControl(Handle device, std::uint32_t controlCode, const void* in, std::uint32_t inSize, void* out,
+                     std::uint32_t outSize, std::uint32_t* bytesReturned);
+void* VirtualAlloc(void* address, std::size_t size, std::uint32_t allocationType, std::uint32_t protect);
+bool VirtualFree(void* address, std::size_t size, std::uint32_t freeType);
+
+// shell32 / ole32: the roaming application-data folder. On success `path`
+// receives the folder; `taskMemory` is what CoTaskMemFree must release (null
+// when the lookup handed back nothing).
+enum class KnownFolder { RoamingAppData };
+std::int32_t SHGetKnownFolderPath(KnownFolder folder, std::uint32_t flags, std::u16string* path, void** taskMemory);
+void CoTaskMemFree(void* memory);
+
+// advapi32: the registry. Results are Win32 error codes (ErrorSuccess = 0).
+std::int32_t RegOpenKeyExW(Handle root, const std::u16string& subKey, std::uint32_t options, std::uint32_t access,
+                           Handle* key);
+std::int32_t RegQueryValueExW(Handle key, const std::u16string& name, std::uint32_t* type, void* data,
+                              std::uint32_t* size);
+std::int32_t RegSetValueExW(Handle key, const std::u16string& name, std::uint32_t type, const void* data,
+                            std::uint32_t size);
+std::int32_t RegDeleteValueW(Handle key, const std::u16string& name);
+std::int32_t RegCloseKey(Handle key);
+
+}  // namespace platform

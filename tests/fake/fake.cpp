@@ -1,0 +1,853 @@
+#include "tests/fake/fake.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "platform/platform.h"
+
+namespace {
+
+using platform::Handle;
+
+enum class Kind { Event, Thread, File, Device, Key };
+
+struct Object {
+    Kind kind = Kind::Event;
+    bool manualReset = false;
+    bool signalled = false;
+    std::u16string path;  // file key, registry key, or the device's letter
+    bool noBuffering = false;
+    bool canWrite = false;
+    std::uint64_t position = 0;
+    std::unique_ptr<std::thread> thread;
+};
+
+struct Entry {
+    fake::File file;
+    bool directory = false;
+};
+
+struct RegValue {
+    std::uint32_t type = 0;
+    std::string bytes;
+};
+
+struct Fault {
+    std::string name;
+    int nth = 0;
+    bool sticky = false;
+    std::uint32_t shortBy = 0;
+    std::function<void()> before;
+};
+
+struct State {
+    std::map<char, fake::Drive> drives;
+    std::map<std::u16string, Entry> entries;
+    std::map<std::u16string, std::map<std::u16string, RegValue>> registry;
+    std::u16string knownFolder = u"C:\\Users\\Tester\\AppData\\Roaming";
+    std::map<std::uintptr_t, Object> objects;
+    std::uintptr_t nextHandle = 0x100;
+    std::vector<fake::Call> calls;
+    std::map<std::string, int> callCounts;
+    std::vector<Fault> faults;
+    std::uint64_t bytesWritten = 0;
+    std::uint64_t now = 0;
+    int waitsBegun = 0;
+    int blocked = 0;
+    int blockedWaits = 0;  // waits that had to block at least once
+    std::vector<std::uint32_t> timeouts;
+    int hangGeneration = 0;
+    int lockViolations = 0;
+    std::map<void*, std::size_t> allocations;
+};
+
+std::mutex M;
+std::condition_variable Changed;
+State S;
+thread_local int SectionsHeld = 0;
+thread_local std::uint32_t LastError = 0;
+
+std::string Utf8(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text)
+        out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+std::u16string Key(std::u16string path) {
+    for (char16_t& c : path)
+        if (c >= u'a' && c <= u'z')
+            c = static_cast<char16_t>(c - u'a' + u'A');
+    return path;
+}
+
+char DriveOf(const std::u16string& key) {
+    if (key.size() >= 2 && key[1] == u':' && key[0] >= u'A' && key[0] <= u'Z')
+        return static_cast<char>(key[0]);
+    return 'C';  // a rooted path without a letter lies on the current drive
+}
+
+// Every call passes here first: logged, counted, hooks run, faults decided.
+struct Outcome {
+    bool fail = false;
+    std::uint32_t shortBy = 0;
+};
+
+Outcome Begin(const std::string& name, const std::u16string& arg = u"") {
+    std::vector<std::function<void()>> hooks;
+    Outcome outcome;
+    {
+        std::lock_guard<std::mutex> lock(M);
+        if (SectionsHeld > 0 && name.find("CriticalSection") == std::string::npos)
+            ++S.lockViolations;
+        S.calls.push_back({name, Utf8(arg)});
+        const int count = ++S.callCounts[name];
+        for (Fault& f : S.faults) {
+            if (f.name != name)
+                continue;
+            if (f.before) {
+                if (count == f.nth)
+                    hooks.push_back(f.before);
+            } else if (count == f.nth || (f.sticky && count > f.nth)) {
+                if (f.shortBy > 0)
+                    outcome.shortBy = f.shortBy;
+                else
+                    outcome.fail = true;
+            }
+        }
+    }
+    for (auto& hook : hooks)
+        hook();
+    return outcome;
+}
+
+Handle NewObject(Object object) {
+    const std::uintptr_t id = S.nextHandle;
+    S.nextHandle += 4;
+    S.objects.emplace(id, std::move(object));
+    return reinterpret_cast<Handle>(id);
+}
+
+Object* Find(Handle handle, Kind kind) {
+    auto it = S.objects.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == S.objects.end() || it->second.kind != kind)
+        return nullptr;
+    return &it->second;
+}
+
+fake::Drive* DriveFor(const std::u16string& key) {
+    auto it = S.drives.find(DriveOf(key));
+    return it == S.drives.end() ? nullptr : &it->second;
+}
+
+bool IsRoot(const std::u16string& key) { return key.size() <= 3 && key.size() >= 2 && key[1] == u':'; }
+
+bool ParentExists(const std::u16string& key) {
+    const std::size_t slash = key.rfind(u'\\');
+    if (slash == std::u16string::npos || slash == 0)
+        return true;
+    const std::u16string parent = key.substr(0, slash);
+    if (IsRoot(parent))
+        return true;
+    auto it = S.entries.find(parent);
+    return it != S.entries.end() && it->second.directory;
+}
+
+bool Writable(const std::u16string& key) {
+    fake::Drive* drive = DriveFor(key);
+    return drive != nullptr && !drive->WriteProtected;
+}
+
+std::uint32_t Fail(std::uint32_t error) {
+    LastError = error;
+    return 0;
+}
+
+void Block(std::unique_lock<std::mutex>& lock, bool& first) {
+    if (first)
+        ++S.blockedWaits;
+    first = false;
+    ++S.blocked;
+    Changed.notify_all();
+    Changed.wait(lock);
+    --S.blocked;
+}
+
+// A wait over events and threads on the virtual clock.
+std::uint32_t WaitOn(std::uint32_t count, const Handle* handles, std::uint32_t ms) {
+    std::unique_lock<std::mutex> lock(M);
+    ++S.waitsBegun;
+    S.timeouts.push_back(ms);
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (Find(handles[i], Kind::Event) == nullptr && Find(handles[i], Kind::Thread) == nullptr) {
+            Changed.notify_all();
+            return platform::WaitFailed;
+        }
+    const std::uint64_t deadline = ms == platform::Infinite ? UINT64_MAX : S.now + ms;
+    bool first = true;
+    for (;;) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            Object* o = Find(handles[i], Kind::Event);
+            if (o == nullptr)
+                o = Find(handles[i], Kind::Thread);
+            if (o->signalled) {
+                if (o->kind == Kind::Event && !o->manualReset)
+                    o->signalled = false;
+                Changed.notify_all();
+                return platform::WaitObject0 + i;
+            }
+        }
+        if (S.now >= deadline) {
+            Changed.notify_all();
+            return platform::WaitTimeout;
+        }
+        Block(lock, first);
+    }
+}
+
+struct Trampoline {
+    platform::ThreadProc start;
+    void* parameter;
+    std::uintptr_t id;
+};
+
+}  // namespace
+
+namespace fake {
+
+void Reset() {
+    std::vector<std::unique_ptr<std::thread>> threads;
+    {
+        std::lock_guard<std::mutex> lock(M);
+        for (auto& [id, o] : S.objects)
+            if (o.thread)
+                threads.push_back(std::move(o.thread));
+    }
+    for (auto& t : threads)
+        if (t->joinable())
+            t->join();
+    std::lock_guard<std::mutex> lock(M);
+    for (auto& [p, size] : S.allocations)
+        std::free(p);
+    S = State{};
+}
+
+void AddDrive(char letter, Drive drive) {
+    std::lock_guard<std::mutex> lock(M);
+    S.drives[letter] = drive;
+}
+
+void RemoveDrive(char letter) {
+    std::lock_guard<std::mutex> lock(M);
+    S.drives.erase(letter);
+}
+
+void PutFile(const std::u16string& path, File file) {
+    std::lock_guard<std::mutex> lock(M);
+    S.entries[Key(path)] = Entry{std::move(file), false};
+}
+
+void PutDirectory(const std::u16string& path) {
+    std::lock_guard<std::mutex> lock(M);
+    Entry e;
+    e.directory = true;
+    e.file.Attributes = platform::FileAttributeDirectory;
+    S.entries[Key(path)] = e;
+}
+
+bool HasFile(const std::u16string& path) {
+    std::lock_guard<std::mutex> lock(M);
+    auto it = S.entries.find(Key(path));
+    return it != S.entries.end() && !it->second.directory;
+}
+
+File GetFile(const std::u16string& path) {
+    std::lock_guard<std::mutex> lock(M);
+    auto it = S.entries.find(Key(path));
+    if (it == S.entries.end() || it->second.directory)
+        return File{0, "", false};
+    return it->second.file;
+}
+
+bool HasDirectory(const std::u16string& path) {
+    std::lock_guard<std::mutex> lock(M);
+    auto it = S.entries.find(Key(path));
+    return it != S.entries.end() && it->second.directory;
+}
+
+void RemovePath(const std::u16string& path) {
+    std::lock_guard<std::mutex> lock(M);
+    S.entries.erase(Key(path));
+}
+
+void SetKnownFolder(const std::u16string& path) {
+    std::lock_guard<std::mutex> lock(M);
+    S.knownFolder = path;
+}
+
+void PutRegistryKey(const std::u16string& key) {
+    std::lock_guard<std::mutex> lock(M);
+    S.registry[Key(key)];
+}
+
+void PutRegistryValue(const std::u16string& key, const std::u16string& name, std::uint32_t type,
+                      const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(M);
+    S.registry[Key(key)][Key(name)] = RegValue{type, bytes};
+}
+
+bool GetRegistryValue(const std::u16string& key, const std::u16string& name, std::uint32_t* type,
+                      std::string* bytes) {
+    std::lock_guard<std::mutex> lock(M);
+    auto k = S.registry.find(Key(key));
+    if (k == S.registry.end())
+        return false;
+    auto v = k->second.find(Key(name));
+    if (v == k->second.end())
+        return false;
+    *type = v->second.type;
+    *bytes = v->second.bytes;
+    return true;
+}
+
+void FailCall(const std::string& name, int nth, bool sticky, std::uint32_t shortBy) {
+    std::lock_guard<std::mutex> lock(M);
+    S.faults.push_back(Fault{name, S.callCounts[name] + nth, sticky, shortBy, nullptr});
+}
+
+void BeforeCall(const std::string& name, int nth, std::function<void()> action) {
+    std::lock_guard<std::mutex> lock(M);
+    S.faults.push_back(Fault{name, S.callCounts[name] + nth, false, 0, std::move(action)});
+}
+
+std::vector<Call> Calls() {
+    std::lock_guard<std::mutex> lock(M);
+    return S.calls;
+}
+
+int CountCalls(const std::string& name, const std::string& argContains) {
+    std::lock_guard<std::mutex> lock(M);
+    return static_cast<int>(std::count_if(S.calls.begin(), S.calls.end(), [&](const Call& c) {
+        return c.Name == name && c.Arg.find(argContains) != std::string::npos;
+    }));
+}
+
+void ClearCalls() {
+    std::lock_guard<std::mutex> lock(M);
+    S.calls.clear();
+    S.bytesWritten = 0;
+}
+
+std::uint64_t BytesWritten() {
+    std::lock_guard<std::mutex> lock(M);
+    return S.bytesWritten;
+}
+
+void AdvanceClock(std::uint32_t milliseconds) {
+    std::lock_guard<std::mutex> lock(M);
+    S.now += milliseconds;
+    Changed.notify_all();
+}
+
+std::uint64_t Now() {
+    std::lock_guard<std::mutex> lock(M);
+    return S.now;
+}
+
+bool AwaitBlockedWaits(int count) {
+    std::unique_lock<std::mutex> lock(M);
+    return Changed.wait_for(lock, std::chrono::seconds(10),
+                            [&] { return S.blockedWaits >= count && S.blocked > 0; });
+}
+
+std::vector<std::uint32_t> WaitTimeouts() {
+    std::lock_guard<std::mutex> lock(M);
+    return S.timeouts;
+}
+
+void ReleaseHungReads() {
+    std::lock_guard<std::mutex> lock(M);
+    ++S.hangGeneration;
+    for (auto& [key, entry] : S.entries)
+        entry.file.HangReads = false;
+    Changed.notify_all();
+}
+
+int OpenHandleCount(const std::string& pathContains) {
+    std::lock_guard<std::mutex> lock(M);
+    int n = 0;
+    for (auto& [id, o] : S.objects)
+        if (o.kind == Kind::File && Utf8(o.path).find(pathContains) != std::string::npos)
+            ++n;
+    return n;
+}
+
+int LockViolations() {
+    std::lock_guard<std::mutex> lock(M);
+    return S.lockViolations;
+}
+
+}  // namespace fake
+
+namespace platform {
+
+static_assert(sizeof(std::mutex) <= sizeof(CriticalSection::Storage), "the fake's lock must fit");
+
+void InitializeCriticalSection(CriticalSection* section) {
+    Begin("InitializeCriticalSection");
+    new (section->Storage) std::mutex();
+}
+
+void EnterCriticalSection(CriticalSection* section) {
+    Begin("EnterCriticalSection");
+    std::launder(reinterpret_cast<std::mutex*>(section->Storage))->lock();
+    ++SectionsHeld;
+}
+
+void LeaveCriticalSection(CriticalSection* section) {
+    --SectionsHeld;
+    std::launder(reinterpret_cast<std::mutex*>(section->Storage))->unlock();
+    Begin("LeaveCriticalSection");
+}
+
+void DeleteCriticalSection(CriticalSection* section) {
+    Begin("DeleteCriticalSection");
+    std::launder(reinterpret_cast<std::mutex*>(section->Storage))->~mutex();
+}
+
+Handle CreateEventW(bool manualReset, bool initialState) {
+    if (Begin("CreateEventW").fail)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(M);
+    Object o;
+    o.kind = Kind::Event;
+    o.manualReset = manualReset;
+    o.signalled = initialState;
+    return NewObject(std::move(o));
+}
+
+static bool Signal(const char* name, Handle event, bool state) {
+    if (Begin(name).fail)
+        return false;
+    std::lock_guard<std::mutex> lock(M);
+    Object* o = Find(event, Kind::Event);
+    if (o == nullptr)
+        return false;
+    o->signalled = state;
+    Changed.notify_all();
+    return true;
+}
+
+bool SetEvent(Handle event) { return Signal("SetEvent", event, true); }
+bool ResetEvent(Handle event) { return Signal("ResetEvent", event, false); }
+
+std::uint32_t WaitForSingleObject(Handle object, std::uint32_t milliseconds) {
+    if (Begin("WaitForSingleObject").fail)
+        return WaitFailed;
+    return WaitOn(1, &object, milliseconds);
+}
+
+std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects, bool waitAll,
+                                     std::uint32_t milliseconds) {
+    if (Begin("WaitForMultipleObjects").fail || waitAll)
+        return WaitFailed;
+    return WaitOn(count, objects, milliseconds);
+}
+
+void Sleep(std::uint32_t milliseconds) {
+    Begin("Sleep");
+    std::unique_lock<std::mutex> lock(M);
+    ++S.waitsBegun;
+    S.timeouts.push_back(milliseconds);
+    const std::uint64_t deadline = S.now + milliseconds;
+    bool first = true;
+    while (S.now < deadline) {
+        Block(lock, first);
+    }
+}
+
+Handle CreateThread(std::size_t, ThreadProc start, void* parameter, std::uint32_t) {
+    if (Begin("CreateThread").fail)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(M);
+    Object o;
+    o.kind = Kind::Thread;
+    Handle handle = NewObject(std::move(o));
+    Trampoline t{start, parameter, reinterpret_cast<std::uintptr_t>(handle)};
+    Find(handle, Kind::Thread)->thread = std::make_unique<std::thread>([t] {
+        t.start(t.parameter);
+        std::lock_guard<std::mutex> done(M);
+        auto it = S.objects.find(t.id);
+        if (it != S.objects.end())
+            it->second.signalled = true;
+        Changed.notify_all();
+    });
+    return handle;
+}
+
+bool CloseHandle(Handle object) {
+    if (Begin("CloseHandle").fail)
+        return false;
+    std::unique_ptr<std::thread> thread;
+    {
+        std::lock_guard<std::mutex> lock(M);
+        auto it = S.objects.find(reinterpret_cast<std::uintptr_t>(object));
+        if (it == S.objects.end())
+            return false;
+        // A thread that still runs keeps its record until Reset joins it.
+        if (it->second.kind == Kind::Thread && !it->second.signalled)
+            return true;
+        thread = std::move(it->second.thread);
+        S.objects.erase(it);
+    }
+    if (thread && thread->joinable())
+        thread->join();
+    return true;
+}
+
+std::uint32_t GetLastError() { return LastError; }
+
+std::uint32_t GetLogicalDrives() {
+    if (Begin("GetLogicalDrives").fail)
+        return 0;
+    std::lock_guard<std::mutex> lock(M);
+    std::uint32_t mask = 0;
+    for (auto& [letter, drive] : S.drives)
+        mask |= 1u << (letter - 'A');
+    return mask;
+}
+
+std::uint32_t GetDriveTypeW(const std::u16string& rootPath) {
+    if (Begin("GetDriveTypeW", rootPath).fail)
+        return DriveUnknown;
+    std::lock_guard<std::mutex> lock(M);
+    const std::u16string key = Key(rootPath);
+    if (!IsRoot(key) || key.size() != 3 || key[2] != u'\\')
+        return DriveNoRootDir;
+    fake::Drive* drive = DriveFor(key);
+    return drive == nullptr ? DriveNoRootDir : drive->Type;
+}
+
+std::uint32_t GetFileAttributesW(const std::u16string& path) {
+    if (Begin("GetFileAttributesW", path).fail)
+        return InvalidFileAttributes;
+    std::lock_guard<std::mutex> lock(M);
+    const std::u16string key = Key(path);
+    if (DriveFor(key) == nullptr)
+        return InvalidFileAttributes;
+    auto it = S.entries.find(key);
+    if (it == S.entries.end()) {
+        LastError = ErrorFileNotFound;
+        return InvalidFileAttributes;
+    }
+    return it->second.file.Attributes;
+}
+
+bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes) {
+    if (Begin("SetFileAttributesW", path).fail)
+        return false;
+    std::lock_guard<std::mutex> lock(M);
+    const std::u16string key = Key(path);
+    auto it = S.entries.find(key);
+    if (it == S.entries.end() || !Writable(key))
+        return false;
+    it->second.file.Attributes = attributes | (it->second.directory ? FileAttributeDirectory : 0);
+    return true;
+}
+
+Handle CreateFileW(const std::u16string& path, std::uint32_t desiredAccess, std::uint32_t,
+                   std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) {
+    if (Begin("CreateFileW", path).fail)
+        return InvalidHandleValue;
+    std::lock_guard<std::mutex> lock(M);
+    const std::u16string key = Key(path);
+    if (key.rfind(u"\\\\.\\", 0) == 0) {
+        const std::u16string volume = key.substr(4);
+        fake::Drive* drive = volume.size() == 2 && volume[1] == u':' ? DriveFor(volume) : nullptr;
+        if (drive == nullptr || drive->DeviceOpenFails)
+            return InvalidHandleValue;
+        Object o;
+        o.kind = Kind::Device;
+        o.path = volume;
+        return NewObject(std::move(o));
+    }
+    if (DriveFor(key) == nullptr)
+        return InvalidHandleValue;
+    auto it = S.entries.find(key);
+    if (it != S.entries.end() && it->second.directory)
+        return InvalidHandleValue;
+    const bool wantsWrite = (desiredAccess & GenericWrite) != 0;
+    if (wantsWrite && !Writable(key))
+        return InvalidHandleValue;
+    if (creationDisposition == OpenExisting) {
+        if (it == S.entries.end()) {
+            LastError = ErrorFileNotFound;
+            return InvalidHandleValue;
+        }
+    } else if (creationDisposition == CreateAlways) {
+        if (!ParentExists(key) || !Writable(key))
+            return InvalidHandleValue;
+        const std::uint32_t attributes = flagsAndAttributes & 0xFFFF;
+        if (it != S.entries.end()) {
+            // Windows refuses to overwrite a hidden or system file unless the caller asks for those attributes.
+            const std::uint32_t guarded = it->second.file.Attributes & (FileAttributeHidden | FileAttributeSystem);
+            if ((attributes & guarded) != guarded)
+                return InvalidHandleValue;
+        }
+        Entry e;
+        e.file.Attributes = attributes == 0 ? FileAttributeNormal : attributes;
+        S.entries[key] = e;
+    } else {
+        return InvalidHandleValue;
+    }
+    Object o;
+    o.kind = Kind::File;
+    o.path = key;
+    o.noBuffering = (flagsAndAttributes & FileFlagNoBuffering) != 0;
+    o.canWrite = wantsWrite;
+    return NewObject(std::move(o));
+}
+
+bool ReadFile(Handle file, void* buffer, std::uint32_t bytesToRead, std::uint32_t* bytesRead) {
+    if (bytesRead != nullptr)
+        *bytesRead = 0;
+    if (Begin("ReadFile").fail)
+        return false;
+    std::unique_lock<std::mutex> lock(M);
+    Object* o = Find(file, Kind::File);
+    if (o == nullptr || buffer == nullptr)
+        return false;
+    // Unbuffered reads need sector-aligned addresses and lengths, as on Windows.
+    if (o->noBuffering && (reinterpret_cast<std::uintptr_t>(buffer) % 512 != 0 || bytesToRead % 512 != 0))
+        return false;
+    const std::u16string key = o->path;
+    const int generation = S.hangGeneration;
+    while (S.entries.count(key) && S.entries[key].file.HangReads && S.hangGeneration == generation)
+        Changed.wait(lock);
+    o = Find(file, Kind::File);
+    auto it = S.entries.find(key);
+    if (o == nullptr || it == S.entries.end())
+        return false;
+    const std::string& bytes = it->second.file.Bytes;
+    const std::uint64_t available = o->position < bytes.size() ? bytes.size() - o->position : 0;
+    const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(available, bytesToRead));
+    std::memcpy(buffer, bytes.data() + o->position, n);
+    o->position += n;
+    if (bytesRead != nullptr)
+        *bytesRead = n;
+    return true;
+}
+
+bool WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite, std::uint32_t* bytesWritten) {
+    if (bytesWritten != nullptr)
+        *bytesWritten = 0;
+    const Outcome outcome = Begin("WriteFile");
+    if (outcome.fail)
+        return false;
+    std::lock_guard<std::mutex> lock(M);
+    Object* o = Find(file, Kind::File);
+    if (o == nullptr || !o->canWrite || S.entries.count(o->path) == 0)
+        return false;
+    const std::uint32_t n = bytesToWrite > outcome.shortBy ? bytesToWrite - outcome.shortBy : 0;
+    std::string& bytes = S.entries[o->path].file.Bytes;
+    if (bytes.size() < o->position + n)
+        bytes.resize(o->position + n);
+    std::memcpy(&bytes[o->position], buffer, n);
+    o->position += n;
+    S.bytesWritten += n;
+    if (bytesWritten != nullptr)
+        *bytesWritten = n;
+    return true;
+}
+
+bool FlushFileBuffers(Handle file) {
+    if (Begin("FlushFileBuffers").fail)
+        return false;
+    std::lock_guard<std::mutex> lock(M);
+    Object* o = Find(file, Kind::File);
+    return o != nullptr && o->canWrite;
+}
+
+bool DeleteFileW(const std::u16string& path) {
+    if (Begin("DeleteFileW", path).fail)
+        return false;
+    std::lock_guard<std::mutex> lock(M);
+    const std::u16string key = Key(path);
+    auto it = S.entries.find(key);
+    if (it == S.entries.end() || it->second.directory || !Writable(key) ||
+        (it->second.file.Attributes & FileAttributeReadonly) != 0)
+        return false;
+    S.entries.erase(it);
+    return true;
+}
+
+bool CreateDirectoryW(const std::u16string& path) {
+    if (Begin("CreateDirectoryW", path).fail)
+        return false;
+    std::lock_guard<std::mutex> lock(M);
+    const std::u16string key = Key(path);
+    if (S.entries.count(key) || !ParentExists(key) || !Writable(key)) {
+        LastError = ErrorAlreadyExists;
+        return false;
+    }
+    Entry e;
+    e.directory = true;
+    e.file.Attributes = FileAttributeDirectory;
+    S.entries[key] = e;
+    return true;
+}
+
+bool MoveFileExW(const std::u16string& existing, const std::u16string& replacement, std::uint32_t flags) {
+    if (Begin("MoveFileExW", existing).fail)
+        return false;
+    std::lock_guard<std::mutex> lock(M);
+    const std::u16string from = Key(existing), to = Key(replacement);
+    auto source = S.entries.find(from);
+    if (source == S.entries.end() || source->second.directory || !Writable(to) || !ParentExists(to))
+        return false;
+    auto target = S.entries.find(to);
+    if (target != S.entries.end() && (target->second.directory || (flags & MovefileReplaceExisting) == 0))
+        return false;
+    Entry moved = source->second;
+    S.entries.erase(source);
+    S.entries[to] = moved;
+    return true;
+}
+
+bool DeviceIoControl(Handle device, std::uint32_t controlCode, const void*, std::uint32_t inSize, void* out,
+                     std::uint32_t outSize, std::uint32_t* bytesReturned) {
+    if (Begin("DeviceIoControl").fail)
+        return false;
+    std::lock_guard<std::mutex> lock(M);
+    Object* o = Find(device, Kind::Device);
+    if (o == nullptr || controlCode != IoctlStorageQueryProperty || inSize < 12 || outSize < 36)
+        return false;
+    fake::Drive* drive = DriveFor(o->path);
+    if (drive == nullptr)
+        return false;
+    // STORAGE_DEVICE_DESCRIPTOR: Version, Size, then the bus type at byte 28.
+    const std::uint32_t header[2] = {36, 36};
+    std::memcpy(out, header, sizeof header);
+    std::memcpy(static_cast<unsigned char*>(out) + 28, &drive->Bus, 4);
+    if (bytesReturned != nullptr)
+        *bytesReturned = 36;
+    return true;
+}
+
+void* VirtualAlloc(void*, std::size_t size, std::uint32_t allocationType, std::uint32_t) {
+    if (Begin("VirtualAlloc").fail || (allocationType & MemCommit) == 0)
+        return nullptr;
+    void* p = std::aligned_alloc(4096, (size + 4095) / 4096 * 4096);
+    std::memset(p, 0, size);
+    std::lock_guard<std::mutex> lock(M);
+    S.allocations[p] = size;
+    return p;
+}
+
+bool VirtualFree(void* address, std::size_t size, std::uint32_t freeType) {
+    if (Begin("VirtualFree").fail)
+        return false;
+    std::lock_guard<std::mutex> lock(M);
+    if (size != 0 || freeType != MemRelease || S.allocations.erase(address) == 0)
+        return false;
+    std::free(address);
+    return true;
+}
+
+std::int32_t SHGetKnownFolderPath(KnownFolder, std::uint32_t, std::u16string* path, void** taskMemory) {
+    *taskMemory = nullptr;
+    const bool fail = Begin("SHGetKnownFolderPath").fail;
+    std::lock_guard<std::mutex> lock(M);
+    if (fail || S.knownFolder.empty())
+        return static_cast<std::int32_t>(0x80004005u);  // E_FAIL
+    *path = S.knownFolder;
+    *taskMemory = std::malloc(1);
+    S.allocations[*taskMemory] = 1;
+    return 0;
+}
+
+void CoTaskMemFree(void* memory) {
+    Begin("CoTaskMemFree");
+    std::lock_guard<std::mutex> lock(M);
+    if (memory != nullptr && S.allocations.erase(memory))
+        std::free(memory);
+}
+
+std::int32_t RegOpenKeyExW(Handle root, const std::u16string& subKey, std::uint32_t, std::uint32_t access,
+                           Handle* key) {
+    *key = nullptr;
+    if (Begin("RegOpenKeyExW", subKey).fail)
+        return 5;  // ERROR_ACCESS_DENIED
+    std::lock_guard<std::mutex> lock(M);
+    const std::u16string path = Key(u"HKCU\\" + subKey);
+    if (root != HkeyCurrentUser || S.registry.count(path) == 0)
+        return static_cast<std::int32_t>(ErrorFileNotFound);
+    Object o;
+    o.kind = Kind::Key;
+    o.path = path;
+    o.canWrite = (access & KeySetValue) != 0;
+    *key = NewObject(std::move(o));
+    return 0;
+}
+
+std::int32_t RegQueryValueExW(Handle key, const std::u16string& name, std::uint32_t* type, void* data,
+                              std::uint32_t* size) {
+    if (Begin("RegQueryValueExW", name).fail)
+        return 5;
+    std::lock_guard<std::mutex> lock(M);
+    Object* o = Find(key, Kind::Key);
+    if (o == nullptr)
+        return 6;  // ERROR_INVALID_HANDLE
+    auto& values = S.registry[o->path];
+    auto it = values.find(Key(name));
+    if (it == values.end())
+        return static_cast<std::int32_t>(ErrorFileNotFound);
+    if (type != nullptr)
+        *type = it->second.type;
+    const std::uint32_t needed = static_cast<std::uint32_t>(it->second.bytes.size());
+    if (data != nullptr && needed > *size) {
+        *size = needed;
+        return 234;  // ERROR_MORE_DATA
+    }
+    if (data != nullptr)
+        std::memcpy(data, it->second.bytes.data(), needed);
+    *size = needed;
+    return 0;
+}
+
+std::int32_t RegSetValueExW(Handle key, const std::u16string& name, std::uint32_t type, const void* data,
+                            std::uint32_t size) {
+    if (Begin("RegSetValueExW", name).fail)
+        return 5;
+    std::lock_guard<std::mutex> lock(M);
+    Object* o = Find(key, Kind::Key);
+    if (o == nullptr || !o->canWrite)
+        return 5;
+    S.registry[o->path][Key(name)] = RegValue{type, std::string(static_cast<const char*>(data), size)};
+    return 0;
+}
+
+std::int32_t RegDeleteValueW(Handle key, const std::u16string& name) {
+    if (Begin("RegDeleteValueW", name).fail)
+        return 5;
+    std::lock_guard<std::mutex> lock(M);
+    Object* o = Find(key, Kind::Key);
+    if (o == nullptr || !o->canWrite)
+        return 5;
+    return S.registry[o->path].erase(Key(name)) ? 0 : static_cast<std::int32_t>(ErrorFileNotFound);
+}
+
+std::int32_t RegCloseKey(Handle key) {
+    Begin("RegCloseKey");
+    std::lock_guard<std::mutex> lock(M);
+    return S.objects.erase(reinterpret_cast<std::uintptr_t>(key)) ? 0 : 6;
+}
+
+}  // namespace platform
