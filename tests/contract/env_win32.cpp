@@ -2,9 +2,13 @@
 
 #include <windows.h>
 
-// The script that runs these tests maps the drives in a fresh Wine prefix and
-// empties the scratch folder; nothing is left to prepare here.
-void PrepareContractWorld() {}
+// The script that runs these tests maps the drives in a fresh Wine prefix;
+// here only what an earlier test may have left on R: is cleared away.
+void PrepareContractWorld() {
+    SetFileAttributesW(L"R:\\.kestrun.dat", FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(L"R:\\.kestrun.dat");
+    RemoveDirectoryW(L"R:\\.kestrun.dat");
+}
 
 std::u16string ScratchFolder() {
     wchar_t buffer[MAX_PATH] = {};

@@ -56,10 +56,11 @@ TEST_F(Worker, StopEndsTheWorker) {
         SetUp();
         fake::AddDrive('E', Removable());
         ReplaceTargetDrives(u"E");
+        // Stop first, so that a worker already waiting finds both set when it looks.
         auto signal = [&] {
+            platform::SetEvent(StopEvent);
             if (c.wakeToo)
                 WakeWorker();
-            platform::SetEvent(StopEvent);
         };
         if (c.duringPass)
             fake::BeforeCall("ReadFile", 1, signal);

@@ -1,0 +1,177 @@
+// The real platform: one Win32 call per function, text converted at the
+// boundary, nothing decided here.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <new>
+
+#include "platform/platform.h"
+
+namespace {
+
+LPCWSTR Wide(const std::u16string& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
+
+CRITICAL_SECTION* Section(platform::CriticalSection* section) {
+    return reinterpret_cast<CRITICAL_SECTION*>(section->Storage);
+}
+
+HANDLE Native(platform::Handle handle) { return static_cast<HANDLE>(handle); }
+HKEY Key(platform::Handle handle) { return static_cast<HKEY>(handle); }
+
+struct ThreadStart {
+    platform::ThreadProc start;
+    void* parameter;
+};
+
+// Win32 wants its own start-routine type; this adapter avoids casting function pointers.
+DWORD WINAPI StartThread(LPVOID raw) {
+    const ThreadStart start = *static_cast<ThreadStart*>(raw);
+    delete static_cast<ThreadStart*>(raw);
+    return start.start(start.parameter);
+}
+
+}  // namespace
+
+namespace platform {
+
+static_assert(sizeof(CRITICAL_SECTION) <= sizeof(CriticalSection::Storage), "CRITICAL_SECTION must fit");
+static_assert(sizeof(char16_t) == sizeof(wchar_t), "UTF-16 text is passed through unchanged");
+
+void InitializeCriticalSection(CriticalSection* section) { ::InitializeCriticalSection(Section(section)); }
+void EnterCriticalSection(CriticalSection* section) { ::EnterCriticalSection(Section(section)); }
+void LeaveCriticalSection(CriticalSection* section) { ::LeaveCriticalSection(Section(section)); }
+void DeleteCriticalSection(CriticalSection* section) { ::DeleteCriticalSection(Section(section)); }
+
+Handle CreateEventW(bool manualReset, bool initialState) {
+    return ::CreateEventW(nullptr, manualReset, initialState, nullptr);
+}
+
+bool SetEvent(Handle event) { return ::SetEvent(Native(event)) != FALSE; }
+bool ResetEvent(Handle event) { return ::ResetEvent(Native(event)) != FALSE; }
+
+std::uint32_t WaitForSingleObject(Handle object, std::uint32_t milliseconds) {
+    return ::WaitForSingleObject(Native(object), milliseconds);
+}
+
+std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects, bool waitAll,
+                                     std::uint32_t milliseconds) {
+    return ::WaitForMultipleObjects(count, reinterpret_cast<const HANDLE*>(objects), waitAll, milliseconds);
+}
+
+void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+Handle CreateThread(std::size_t stackSize, ThreadProc start, void* parameter, std::uint32_t creationFlags) {
+    auto* adapter = new (std::nothrow) ThreadStart{start, parameter};
+    if (adapter == nullptr)
+        return nullptr;
+    HANDLE thread = ::CreateThread(nullptr, stackSize, StartThread, adapter, creationFlags, nullptr);
+    if (thread == nullptr)
+        delete adapter;
+    return thread;
+}
+
+bool CloseHandle(Handle object) { return ::CloseHandle(Native(object)) != FALSE; }
+std::uint32_t GetLastError() { return ::GetLastError(); }
+
+std::uint32_t GetLogicalDrives() { return ::GetLogicalDrives(); }
+std::uint32_t GetDriveTypeW(const std::u16string& rootPath) { return ::GetDriveTypeW(Wide(rootPath)); }
+std::uint32_t GetFileAttributesW(const std::u16string& path) { return ::GetFileAttributesW(Wide(path)); }
+
+bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes) {
+    return ::SetFileAttributesW(Wide(path), attributes) != FALSE;
+}
+
+Handle CreateFileW(const std::u16string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                   std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) {
+    return ::CreateFileW(Wide(path), desiredAccess, shareMode, nullptr, creationDisposition, flagsAndAttributes,
+                         nullptr);
+}
+
+bool ReadFile(Handle file, void* buffer, std::uint32_t bytesToRead, std::uint32_t* bytesRead) {
+    DWORD n = 0;
+    const BOOL ok = ::ReadFile(Native(file), buffer, bytesToRead, &n, nullptr);
+    if (bytesRead != nullptr)
+        *bytesRead = n;
+    return ok != FALSE;
+}
+
+bool WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite, std::uint32_t* bytesWritten) {
+    DWORD n = 0;
+    const BOOL ok = ::WriteFile(Native(file), buffer, bytesToWrite, &n, nullptr);
+    if (bytesWritten != nullptr)
+        *bytesWritten = n;
+    return ok != FALSE;
+}
+
+bool FlushFileBuffers(Handle file) { return ::FlushFileBuffers(Native(file)) != FALSE; }
+bool DeleteFileW(const std::u16string& path) { return ::DeleteFileW(Wide(path)) != FALSE; }
+bool CreateDirectoryW(const std::u16string& path) { return ::CreateDirectoryW(Wide(path), nullptr) != FALSE; }
+
+bool MoveFileExW(const std::u16string& existing, const std::u16string& replacement, std::uint32_t flags) {
+    return ::MoveFileExW(Wide(existing), Wide(replacement), flags) != FALSE;
+}
+
+bool DeviceIoControl(Handle device, std::uint32_t controlCode, const void* in, std::uint32_t inSize, void* out,
+                     std::uint32_t outSize, std::uint32_t* bytesReturned) {
+    DWORD n = 0;
+    const BOOL ok =
+        ::DeviceIoControl(Native(device), controlCode, const_cast<void*>(in), inSize, out, outSize, &n, nullptr);
+    if (bytesReturned != nullptr)
+        *bytesReturned = n;
+    return ok != FALSE;
+}
+
+void* VirtualAlloc(void* address, std::size_t size, std::uint32_t allocationType, std::uint32_t protect) {
+    return ::VirtualAlloc(address, size, allocationType, protect);
+}
+
+bool VirtualFree(void* address, std::size_t size, std::uint32_t freeType) {
+    return ::VirtualFree(address, size, freeType) != FALSE;
+}
+
+std::int32_t SHGetKnownFolderPath(KnownFolder, std::uint32_t flags, std::u16string* path, void** taskMemory) {
+    PWSTR folder = nullptr;
+    const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_RoamingAppData, flags, nullptr, &folder);
+    *taskMemory = folder;
+    if (SUCCEEDED(result) && folder != nullptr)
+        *path = reinterpret_cast<const char16_t*>(folder);
+    return result;
+}
+
+void CoTaskMemFree(void* memory) { ::CoTaskMemFree(memory); }
+
+std::int32_t RegOpenKeyExW(Handle root, const std::u16string& subKey, std::uint32_t options, std::uint32_t access,
+                           Handle* key) {
+    HKEY opened = nullptr;
+    const LSTATUS status = ::RegOpenKeyExW(Key(root), Wide(subKey), options, access, &opened);
+    *key = opened;
+    return status;
+}
+
+std::int32_t RegQueryValueExW(Handle key, const std::u16string& name, std::uint32_t* type, void* data,
+                              std::uint32_t* size) {
+    DWORD valueType = type != nullptr ? *type : 0;
+    DWORD valueSize = size != nullptr ? *size : 0;
+    const LSTATUS status = ::RegQueryValueExW(Key(key), Wide(name), nullptr, type != nullptr ? &valueType : nullptr,
+                                              static_cast<BYTE*>(data), size != nullptr ? &valueSize : nullptr);
+    if (type != nullptr)
+        *type = valueType;
+    if (size != nullptr)
+        *size = valueSize;
+    return status;
+}
+
+std::int32_t RegSetValueExW(Handle key, const std::u16string& name, std::uint32_t type, const void* data,
+                            std::uint32_t size) {
+    return ::RegSetValueExW(Key(key), Wide(name), 0, type, static_cast<const BYTE*>(data), size);
+}
+
+std::int32_t RegDeleteValueW(Handle key, const std::u16string& name) { return ::RegDeleteValueW(Key(key), Wide(name)); }
+std::int32_t RegCloseKey(Handle key) { return ::RegCloseKey(Key(key)); }
+
+}  // namespace platform

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Builds Kestrun and runs every test layer: host unit and contract tests,
+# the same under ThreadSanitizer and AddressSanitizer/UBSan, a fuzz smoke, then
+# under Wine the contract tests on the real Win32 layer and the end-to-end suite.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+bash scripts/deps.sh || exit 1
+source scripts/wine-lib.sh
+
+LOGS="$ROOT/build/test-logs"
+mkdir -p "$LOGS"
+passed=0
+failed=0
+failures=()
+
+# stage NAME COMMAND...: runs one stage, keeps its log, and counts the tests it reports.
+stage() {
+    local name=$1
+    shift
+    local start=$SECONDS
+    "$@" >"$LOGS/$name.log" 2>&1
+    local rc=$?
+    local p f
+    p=$(grep -hoE '^\[  PASSED  \] [0-9]+ test' "$LOGS/$name.log" | awk '{s+=$4} END {print s+0}')
+    f=$(grep -hoE '^\[  FAILED  \] [0-9]+ test' "$LOGS/$name.log" | awk '{s+=$4} END {print s+0}')
+    passed=$((passed + p))
+    failed=$((failed + f))
+    if [ $rc -ne 0 ]; then
+        [ "$f" -eq 0 ] && failed=$((failed + 1))
+        failures+=("$name")
+        echo "FAIL  $name ($((SECONDS - start)) s): last lines of $LOGS/$name.log"
+        tail -n 40 "$LOGS/$name.log" | sed 's/^/    /'
+    else
+        echo "ok    $name ($((SECONDS - start)) s, $p tests)"
+    fi
+}
+
+build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1"; }
+
+host_tests() {
+    local dir=$1
+    "$dir/unit_tests" && "$dir/contract_tests_fake"
+}
+
+wine_contract() {
+    local tmp
+    tmp=$(mktemp -d /tmp/kestrun-contract.XXXXXX)
+    local prefix="$tmp/prefix"
+    wine_fresh_prefix "$prefix"
+    wine_map_drive "$prefix" r floppy "$tmp/r"
+    wine_map_drive "$prefix" s hd "$tmp/s"
+    wine_map_drive "$prefix" t cdrom "$tmp/t"
+    wine_map_drive "$prefix" u network "$tmp/u"
+    mkdir -p "$prefix/drive_c/scratch"
+    WINEPREFIX="$prefix" KESTRUN_SCRATCH='C:\scratch' timeout 300 wine "$ROOT/build/mingw/contract_tests.exe"
+    local rc=$?
+    wine_stop "$prefix"
+    rm -rf "$tmp"
+    return $rc
+}
+
+total_start=$SECONDS
+stage build-host build host
+stage host host_tests build/host
+stage build-tsan build host-tsan
+stage host-tsan host_tests build/host-tsan
+stage build-asan build host-asan
+stage host-asan host_tests build/host-asan
+stage build-mingw build mingw
+stage wine-template wine_template
+stage wine-contract wine_contract
+
+echo
+echo "test command took $((SECONDS - total_start)) s"
+[ ${#failures[@]} -gt 0 ] && echo "failed stages: ${failures[*]}"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ ${#failures[@]} -eq 0 ]

@@ -1,0 +1,42 @@
+# Helpers for running Windows programs under Wine in throw-away prefixes.
+# Sourced by the run and test scripts.
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+KESTRUN_ROOT=${KESTRUN_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+WINE_TEMPLATE="$KESTRUN_ROOT/build/wine-template"
+
+# A prepared prefix to copy from: booting one takes seconds, copying it far less.
+wine_template() {
+    if [ ! -f "$WINE_TEMPLATE/.ready" ]; then
+        rm -rf "$WINE_TEMPLATE"
+        mkdir -p "$(dirname "$WINE_TEMPLATE")"
+        WINEPREFIX="$WINE_TEMPLATE" wineboot -i >/dev/null 2>&1
+        WINEPREFIX="$WINE_TEMPLATE" wineserver -w
+        touch "$WINE_TEMPLATE/.ready"
+    fi
+}
+
+# wine_fresh_prefix DIR: a new prefix at DIR without the Z: drive (Wine maps
+# it to the Linux root, which would show up as one more fixed drive).
+wine_fresh_prefix() {
+    wine_template
+    rm -rf "$1"
+    cp -a "$WINE_TEMPLATE" "$1"
+    rm -f "$1/dosdevices/z:" "$1/.ready"
+}
+
+# wine_map_drive PREFIX LETTER TYPE FOLDER: TYPE is one of Wine's drive types
+# (floppy = removable, hd = fixed, cdrom, network). Call before any Wine
+# process runs in PREFIX: the registry file is edited directly.
+wine_map_drive() {
+    local prefix=$1 letter=$2 type=$3 folder=$4
+    mkdir -p "$folder"
+    ln -sfn "$folder" "$prefix/dosdevices/${letter}:"
+    if ! grep -q '^\[Software\\\\Wine\\\\Drives\]' "$prefix/system.reg"; then
+        printf '\n[Software\\\\Wine\\\\Drives] 1700000000\n' >>"$prefix/system.reg"
+    fi
+    sed -i "/^\[Software\\\\\\\\Wine\\\\\\\\Drives\]/a \"${letter}:\"=\"${type}\"" "$prefix/system.reg"
+}
+
+# wine_stop PREFIX: end every Wine process of PREFIX.
+wine_stop() { WINEPREFIX="$1" wineserver -k >/dev/null 2>&1 || true; }
