@@ -1,0 +1,87 @@
+#include "drives/drives.h"
+
+#include <cstring>
+
+#include "app/state.h"
+#include "platform/platform.h"
+
+namespace {
+
+std::u16string RootPath(char16_t letter) { return std::u16string{letter, u':', u'\\'}; }
+
+bool IsRemovable(char16_t letter) { return platform::GetDriveTypeW(RootPath(letter)) == platform::DriveRemovable; }
+
+// STORAGE_DEVICE_DESCRIPTOR: Version, Size, four type bytes, four offsets, then BusType.
+constexpr std::size_t BusTypeOffset = 28;
+constexpr std::uint32_t QuerySize = 12;      // STORAGE_PROPERTY_QUERY, all zero: device property, standard query
+constexpr std::uint32_t DescriptorSize = 512;
+
+}  // namespace
+
+std::u16string ListCandidateDrives() {
+    std::u16string candidates;
+    const std::uint32_t present = platform::GetLogicalDrives();
+    for (int i = 0; i < 26; ++i) {
+        if ((present & (1u << i)) == 0)
+            continue;
+        const char16_t letter = static_cast<char16_t>(u'A' + i);
+        // Exact, one unit: a NUL left by a failed Windows-directory lookup matches nothing.
+        if (!AppPaths.SystemDriveLetter.empty() && AppPaths.SystemDriveLetter[0] == letter)
+            continue;
+        const std::uint32_t type = platform::GetDriveTypeW(RootPath(letter));
+        if (type == platform::DriveRemovable || type == platform::DriveFixed)
+            candidates.push_back(letter);
+    }
+    return candidates;
+}
+
+std::uint32_t QueryBusType(char16_t letter) {
+    const std::u16string device = std::u16string(u"\\\\.\\") + letter + u':';
+    // No access rights asked: the storage query needs none, and so no administrator.
+    const platform::Handle handle = platform::CreateFileW(
+        device, 0, platform::FileShareRead | platform::FileShareWrite, platform::OpenExisting, 0);
+    if (handle == platform::InvalidHandleValue)
+        return 0;
+    unsigned char query[QuerySize] = {};
+    unsigned char descriptor[DescriptorSize] = {};
+    std::uint32_t returned = 0;
+    std::uint32_t bus = 0;
+    // A reply too short to reach the bus field leaves it zero from the fill.
+    if (platform::DeviceIoControl(handle, platform::IoctlStorageQueryProperty, query, QuerySize, descriptor,
+                                  DescriptorSize, &returned))
+        std::memcpy(&bus, descriptor + BusTypeOffset, sizeof bus);
+    platform::CloseHandle(handle);
+    return bus;
+}
+
+std::u16string LabelForBus(std::uint32_t busType) {
+    switch (busType) {
+    case 1: return u"SCSI";
+    case 3: return u"ATA";
+    case 4: return u"IEEE1394";
+    case 7: return u"USB";
+    case 8: return u"RAID";
+    case 11: return u"SATA";
+    case 12: return u"SD";
+    case 13: return u"MMC";
+    case 17: return u"NVMe";
+    default: return u"内蔵";
+    }
+}
+
+// IEEE 1394, USB, SD and MMC: the buses external disks and cards sit on.
+bool IsDefaultBus(std::uint32_t busType) { return busType == 4 || busType == 7 || busType == 12 || busType == 13; }
+
+std::u16string BusLabel(char16_t letter) {
+    if (IsRemovable(letter))
+        return u"リムーバブル";
+    return LabelForBus(QueryBusType(letter));
+}
+
+std::u16string DefaultTargetDrives() {
+    std::u16string defaults;
+    for (const char16_t letter : ListCandidateDrives())
+        if (IsRemovable(letter) || IsDefaultBus(QueryBusType(letter)))
+            defaults.push_back(letter);
+    return defaults;
+}

@@ -1,0 +1,13 @@
+#pragma once
+// Which drives may be targets, on which bus each sits, and the first-run defaults.
+#include <cstdint>
+#include <string>
+
+std::u16string ListCandidateDrives();
+std::uint32_t QueryBusType(char16_t letter);
+std::u16string BusLabel(char16_t letter);
+std::u16string DefaultTargetDrives();
+
+// The decisions behind them, free of any system call.
+std::u16string LabelForBus(std::uint32_t busType);
+bool IsDefaultBus(std::uint32_t busType);
