@@ -60,6 +60,16 @@ wine_contract() {
     return $rc
 }
 
+# A short libFuzzer run over the settings reader (the long runs are done by hand).
+fuzz_smoke() {
+    local corpus
+    corpus=$(mktemp -d /tmp/kestrun-fuzz.XXXXXX)
+    (cd "$corpus" && "$ROOT/build/fuzz/settings_fuzz" -max_total_time=30 -print_final_stats=1 "$corpus" "$ROOT/tests/fuzz/seeds")
+    local rc=$?
+    rm -rf "$corpus"
+    return $rc
+}
+
 total_start=$SECONDS
 stage build-host build host
 stage host host_tests build/host
@@ -67,6 +77,8 @@ stage build-tsan build host-tsan
 stage host-tsan host_tests build/host-tsan
 stage build-asan build host-asan
 stage host-asan host_tests build/host-asan
+stage build-fuzz build fuzz
+stage fuzz-smoke fuzz_smoke
 stage build-mingw build mingw
 stage wine-template wine_template
 stage wine-contract wine_contract

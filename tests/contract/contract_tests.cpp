@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "app/state.h"
+#include "drives/drives.h"
+#include "settings/settings.h"
 #include "keepawake/keepawake.h"
 #include "platform/platform.h"
 #include "tests/contract/env.h"
@@ -25,6 +27,17 @@ protected:
     void TearDown() override {
         RemoveMarker(u'R');
         platform::DeleteCriticalSection(&SettingsLock);
+    }
+
+    static bool WriteWhole(const std::u16string& path, const std::string& bytes) {
+        const platform::Handle file = platform::CreateFileW(path, platform::GenericWrite, 0, platform::CreateAlways,
+                                                            platform::FileAttributeNormal);
+        if (file == platform::InvalidHandleValue)
+            return false;
+        std::uint32_t written = 0;
+        const bool ok = platform::WriteFile(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &written);
+        platform::CloseHandle(file);
+        return ok && written == bytes.size();
     }
 
     static std::string ReadWhole(const std::u16string& path) {
@@ -128,6 +141,104 @@ TEST_F(Contract, WorkerCreatesAndReadsTheMarkerThenEndsOnStop) {
     platform::CloseHandle(StopEvent);
     platform::CloseHandle(WakeEvent);
     WorkerThread = StopEvent = WakeEvent = nullptr;
+}
+
+TEST_F(Contract, RoamingFolderLookupAndFolderCreation) {
+    std::u16string folder;
+    void* memory = nullptr;
+    ASSERT_GE(platform::SHGetKnownFolderPath(platform::KnownFolder::RoamingAppData, 0, &folder, &memory), 0);
+    EXPECT_NE(memory, nullptr);
+    platform::CoTaskMemFree(memory);
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE(folder.back(), u'\\');
+    const std::u16string made = folder + u"\\KestrunContract";
+    EXPECT_TRUE(platform::CreateDirectoryW(made));
+    EXPECT_FALSE(platform::CreateDirectoryW(made)) << "already there";
+    EXPECT_NE(platform::GetFileAttributesW(made) & platform::FileAttributeDirectory, 0u);
+}
+
+TEST_F(Contract, ReplaceInOneStep) {
+    const std::u16string target = ScratchFolder() + u"\\target.ini", fresh = ScratchFolder() + u"\\target.ini.new";
+    ASSERT_TRUE(WriteWhole(target, "old"));
+    ASSERT_TRUE(WriteWhole(fresh, "new"));
+    EXPECT_FALSE(platform::MoveFileExW(fresh, target, 0)) << "no replacing without the flag";
+    EXPECT_TRUE(platform::MoveFileExW(fresh, target, platform::MovefileReplaceExisting | platform::MovefileWriteThrough));
+    EXPECT_EQ(ReadWhole(target), "new");
+    EXPECT_EQ(platform::GetFileAttributesW(fresh), platform::InvalidFileAttributes);
+    EXPECT_TRUE(platform::DeleteFileW(target));
+}
+
+TEST_F(Contract, FirstLoadTakesDefaultDrivesAndSaveWritesTheFile) {
+    AppPaths.SystemDriveLetter = u"C";
+    LoadSettings();
+    EXPECT_EQ(SnapshotTargetDrives(), u"R");
+    SaveSettings();
+    EXPECT_EQ(ReadWhole(AppPaths.SettingsFilePath), FormatSettingsFile(1, 30, u"R"));
+    EXPECT_EQ(platform::GetFileAttributesW(AppPaths.SettingsFilePath + u".new"), platform::InvalidFileAttributes);
+    ReplaceTargetDrives(u"S\u3042");
+    SetIntervalSec(45);
+    SaveSettings();
+    LoadSettings();
+    EXPECT_EQ(SnapshotTargetDrives(), u"S\u3042");
+    EXPECT_EQ(Settings.IntervalSec.load(), 45);
+    SetIntervalSec(30);
+    EXPECT_TRUE(platform::DeleteFileW(AppPaths.SettingsFilePath));
+}
+
+TEST_F(Contract, RunValueIsWrittenReadBackAndDeleted) {
+    const std::u16string runKey = u"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    AppPaths.ProgramPath = u"C:\\Program Files\\Kestrun\\Kestrun.exe";
+    SetAutostartRegistered(false);
+    EXPECT_FALSE(IsAutostartRegistered());
+    SetAutostartRegistered(true);
+    EXPECT_TRUE(IsAutostartRegistered());
+
+    platform::Handle key = nullptr;
+    ASSERT_EQ(platform::RegOpenKeyExW(platform::HkeyCurrentUser, runKey, 0,
+                                      platform::KeyQueryValue | platform::KeySetValue, &key), 0);
+    std::uint32_t type = 0, size = 1040;
+    char16_t data[520] = {};
+    ASSERT_EQ(platform::RegQueryValueExW(key, u"Kestrun", &type, data, &size), 0);
+    EXPECT_EQ(type, platform::RegSz);
+    EXPECT_EQ(size, (QuotedProgramPath().size() + 1) * 2);
+    EXPECT_EQ(std::u16string(data), QuotedProgramPath());
+
+    // Type and size decide, as the registry reports them. The strings carry
+    // their terminator within the size, as programs write them.
+    struct Case {
+        std::uint32_t type;
+        std::uint32_t bytes;
+        bool registered;
+    } cases[] = {{platform::RegExpandSz, 20, false}, {platform::RegSz, 1040, true}, {platform::RegSz, 1042, false}};
+    for (const Case& c : cases) {
+        std::string blob(c.bytes - 2, 'a');
+        blob.append(2, '\0');
+        ASSERT_EQ(platform::RegSetValueExW(key, u"Kestrun", c.type, blob.data(), c.bytes), 0);
+        EXPECT_EQ(IsAutostartRegistered(), c.registered) << c.type << "/" << c.bytes;
+    }
+    platform::RegCloseKey(key);
+    SetAutostartRegistered(false);
+    EXPECT_FALSE(IsAutostartRegistered());
+}
+
+TEST_F(Contract, DrivesFollowTheirMappedTypes) {
+    const std::uint32_t mask = platform::GetLogicalDrives();
+    for (char letter : {'C', 'R', 'S', 'T', 'U'})
+        EXPECT_NE(mask & (1u << (letter - 'A')), 0u) << letter;
+    EXPECT_EQ(platform::GetDriveTypeW(u"R:\\"), platform::DriveRemovable);
+    EXPECT_EQ(platform::GetDriveTypeW(u"S:\\"), platform::DriveFixed);
+    EXPECT_EQ(platform::GetDriveTypeW(u"T:\\"), platform::DriveCdrom);
+    EXPECT_EQ(platform::GetDriveTypeW(u"U:\\"), platform::DriveRemote);
+    EXPECT_EQ(platform::GetDriveTypeW(u"Q:\\"), platform::DriveNoRootDir);
+    AppPaths.SystemDriveLetter = u"C";
+    EXPECT_EQ(ListCandidateDrives(), u"RS");
+}
+
+TEST_F(Contract, DeviceOpenedWithoutAccessAnswersTheStorageQuery) {
+    EXPECT_EQ(QueryBusType(u'S'), 1u);
+    EXPECT_EQ(BusLabel(u'S'), u"SCSI");
+    EXPECT_EQ(BusLabel(u'R'), u"リムーバブル");
+    EXPECT_EQ(QueryBusType(u'Q'), 0u);
 }
 
 }  // namespace
