@@ -74,6 +74,106 @@ constexpr std::uint32_t KeySetValue = 0x2;
 constexpr std::uint32_t RegSz = 1;
 constexpr std::uint32_t RegExpandSz = 2;
 
+// Windows, messages, menus and the notification area.
+constexpr std::uint32_t WmNull = 0x0000;
+constexpr std::uint32_t WmDestroy = 0x0002;
+constexpr std::uint32_t WmContextMenu = 0x007B;
+constexpr std::uint32_t WmCommand = 0x0111;
+constexpr std::uint32_t WmLButtonDblClk = 0x0203;
+constexpr std::uint32_t WmRButtonUp = 0x0205;
+constexpr std::uint32_t WmApp = 0x8000;
+constexpr std::uint32_t MfString = 0x0000;
+constexpr std::uint32_t MfChecked = 0x0008;
+constexpr std::uint32_t MfPopup = 0x0010;
+constexpr std::uint32_t MfSeparator = 0x0800;
+constexpr std::uint32_t TpmLeftAlign = 0x0000;
+constexpr std::uint32_t TpmRightButton = 0x0002;
+constexpr std::uint32_t TpmBottomAlign = 0x0020;
+constexpr std::uint32_t MbOk = 0x0000;
+constexpr std::uint32_t MbIconInformation = 0x0040;
+constexpr std::uint32_t SmCxSmIcon = 49;
+constexpr std::uint32_t SmCySmIcon = 50;
+constexpr std::uint32_t ImageIcon = 1;
+constexpr std::uint32_t LrDefaultColor = 0;
+constexpr std::uintptr_t IdiInformation = 32516;
+constexpr std::uint32_t NimAdd = 0;
+constexpr std::uint32_t NimModify = 1;
+constexpr std::uint32_t NimDelete = 2;
+constexpr std::uint32_t NifMessage = 0x1;
+constexpr std::uint32_t NifIcon = 0x2;
+constexpr std::uint32_t NifTip = 0x4;
+constexpr std::uint32_t CoinitApartmentThreaded = 0x2;
+inline Handle const HwndMessage = reinterpret_cast<Handle>(static_cast<std::intptr_t>(-3));
+
+using WindowProc = std::intptr_t (*)(Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+
+struct WindowClass {  // WNDCLASSW with the fields the program sets; the rest are zero
+    WindowProc Procedure = nullptr;
+    Handle Instance = nullptr;
+    Handle Icon = nullptr;
+    std::u16string ClassName;
+};
+
+struct Message {  // MSG
+    Handle Window = nullptr;
+    std::uint32_t Id = 0;
+    std::uintptr_t WParam = 0;
+    std::intptr_t LParam = 0;
+};
+
+struct Point {
+    std::int32_t X = 0;
+    std::int32_t Y = 0;
+};
+
+struct NotifyIconData {  // NOTIFYICONDATAW: the fields the program sets, all others stay zero
+    std::uint32_t Size = 0;
+    Handle Window = nullptr;
+    std::uint32_t Id = 0;
+    std::uint32_t Flags = 0;
+    std::uint32_t CallbackMessage = 0;
+    Handle Icon = nullptr;
+    char16_t Tip[128] = {};
+};
+
+// kernel32: the process.
+Handle CreateMutexW(bool initialOwner, const std::u16string& name);
+std::uint32_t GetModuleFileNameW(Handle module, char16_t* buffer, std::uint32_t size);
+std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t size);
+[[noreturn]] void ExitProcess(std::uint32_t exitCode);
+
+// ole32.
+std::int32_t CoInitializeEx(std::uint32_t concurrency);
+void CoUninitialize();
+
+// user32.
+std::uint16_t RegisterClassW(const WindowClass& windowClass);
+Handle CreateWindowExW(std::uint32_t exStyle, const std::u16string& className, const std::u16string& windowName,
+                       std::uint32_t style, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
+                       Handle parent, Handle menu, Handle instance);
+bool DestroyWindow(Handle window);
+std::int32_t GetMessageW(Message* message, Handle window, std::uint32_t filterMin, std::uint32_t filterMax);
+bool TranslateMessage(const Message* message);
+std::intptr_t DispatchMessageW(const Message* message);
+std::intptr_t DefWindowProcW(Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+void PostQuitMessage(std::int32_t exitCode);
+bool PostMessageW(Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+std::uint32_t RegisterWindowMessageW(const std::u16string& name);
+Handle LoadIconW(Handle instance, std::uintptr_t resourceId);
+Handle LoadImageW(Handle instance, std::uintptr_t resourceId, std::uint32_t type, std::int32_t width,
+                  std::int32_t height, std::uint32_t flags);
+std::int32_t GetSystemMetrics(std::uint32_t index);
+Handle CreatePopupMenu();
+bool AppendMenuW(Handle menu, std::uint32_t flags, std::uintptr_t idOrSubmenu, const std::u16string& text);
+bool GetCursorPos(Point* point);
+bool SetForegroundWindow(Handle window);
+std::int32_t TrackPopupMenu(Handle menu, std::uint32_t flags, std::int32_t x, std::int32_t y, Handle window);
+bool DestroyMenu(Handle menu);
+std::int32_t MessageBoxW(Handle owner, const std::u16string& text, const std::u16string& caption, std::uint32_t type);
+
+// shell32.
+bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData& data);
+
 // kernel32: synchronisation and threads.
 void InitializeCriticalSection(CriticalSection* section);
 void EnterCriticalSection(CriticalSection* section);

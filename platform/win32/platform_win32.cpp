@@ -8,6 +8,9 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <shellapi.h>
+
+#include <algorithm>
 #include <new>
 
 #include "platform/platform.h"
@@ -35,9 +38,155 @@ DWORD WINAPI StartThread(LPVOID raw) {
     return start.start(start.parameter);
 }
 
+// Win32 wants its own procedure type; the program registers one window class,
+// whose procedure this adapter forwards to.
+platform::WindowProc RegisteredProcedure = nullptr;
+
+LRESULT CALLBACK ForwardWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (RegisteredProcedure == nullptr)
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    return RegisteredProcedure(window, message, wParam, lParam);
+}
+
+// The full record of the message last taken, so that translating and
+// dispatching it keep its time and cursor position.
+thread_local MSG LastMessage;
+
+const MSG* Full(const platform::Message* message, MSG* rebuilt) {
+    if (LastMessage.hwnd == message->Window && LastMessage.message == message->Id &&
+        LastMessage.wParam == message->WParam && LastMessage.lParam == message->LParam)
+        return &LastMessage;
+    *rebuilt = MSG{};
+    rebuilt->hwnd = static_cast<HWND>(message->Window);
+    rebuilt->message = message->Id;
+    rebuilt->wParam = message->WParam;
+    rebuilt->lParam = message->LParam;
+    return rebuilt;
+}
+
 }  // namespace
 
 namespace platform {
+
+static_assert(sizeof(NOTIFYICONDATAW) == 976, "the notification record has its 64-bit layout");
+
+Handle CreateMutexW(bool initialOwner, const std::u16string& name) {
+    return ::CreateMutexW(nullptr, initialOwner, Wide(name));
+}
+
+std::uint32_t GetModuleFileNameW(Handle module, char16_t* buffer, std::uint32_t size) {
+    return ::GetModuleFileNameW(static_cast<HMODULE>(module), reinterpret_cast<LPWSTR>(buffer), size);
+}
+
+std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t size) {
+    return ::GetWindowsDirectoryW(reinterpret_cast<LPWSTR>(buffer), size);
+}
+
+void ExitProcess(std::uint32_t exitCode) { ::ExitProcess(exitCode); }
+
+std::int32_t CoInitializeEx(std::uint32_t concurrency) { return ::CoInitializeEx(nullptr, concurrency); }
+void CoUninitialize() { ::CoUninitialize(); }
+
+std::uint16_t RegisterClassW(const WindowClass& windowClass) {
+    RegisteredProcedure = windowClass.Procedure;
+    WNDCLASSW record{};
+    record.lpfnWndProc = ForwardWindowMessage;
+    record.hInstance = static_cast<HINSTANCE>(windowClass.Instance);
+    record.hIcon = static_cast<HICON>(windowClass.Icon);
+    record.lpszClassName = Wide(windowClass.ClassName);
+    return ::RegisterClassW(&record);
+}
+
+Handle CreateWindowExW(std::uint32_t exStyle, const std::u16string& className, const std::u16string& windowName,
+                       std::uint32_t style, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
+                       Handle parent, Handle menu, Handle instance) {
+    return ::CreateWindowExW(exStyle, Wide(className), Wide(windowName), style, x, y, width, height,
+                             static_cast<HWND>(parent), static_cast<HMENU>(menu), static_cast<HINSTANCE>(instance),
+                             nullptr);
+}
+
+bool DestroyWindow(Handle window) { return ::DestroyWindow(static_cast<HWND>(window)) != FALSE; }
+
+std::int32_t GetMessageW(Message* message, Handle window, std::uint32_t filterMin, std::uint32_t filterMax) {
+    const BOOL result = ::GetMessageW(&LastMessage, static_cast<HWND>(window), filterMin, filterMax);
+    message->Window = LastMessage.hwnd;
+    message->Id = LastMessage.message;
+    message->WParam = LastMessage.wParam;
+    message->LParam = LastMessage.lParam;
+    return result;
+}
+
+bool TranslateMessage(const Message* message) {
+    MSG rebuilt;
+    return ::TranslateMessage(Full(message, &rebuilt)) != FALSE;
+}
+
+std::intptr_t DispatchMessageW(const Message* message) {
+    MSG rebuilt;
+    return ::DispatchMessageW(Full(message, &rebuilt));
+}
+
+std::intptr_t DefWindowProcW(Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    return ::DefWindowProcW(static_cast<HWND>(window), message, wParam, lParam);
+}
+
+void PostQuitMessage(std::int32_t exitCode) { ::PostQuitMessage(exitCode); }
+
+bool PostMessageW(Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    return ::PostMessageW(static_cast<HWND>(window), message, wParam, lParam) != FALSE;
+}
+
+std::uint32_t RegisterWindowMessageW(const std::u16string& name) { return ::RegisterWindowMessageW(Wide(name)); }
+
+Handle LoadIconW(Handle instance, std::uintptr_t resourceId) {
+    return ::LoadIconW(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEW(resourceId));
+}
+
+Handle LoadImageW(Handle instance, std::uintptr_t resourceId, std::uint32_t type, std::int32_t width,
+                  std::int32_t height, std::uint32_t flags) {
+    return ::LoadImageW(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEW(resourceId), type, width, height, flags);
+}
+
+std::int32_t GetSystemMetrics(std::uint32_t index) { return ::GetSystemMetrics(static_cast<int>(index)); }
+Handle CreatePopupMenu() { return ::CreatePopupMenu(); }
+
+bool AppendMenuW(Handle menu, std::uint32_t flags, std::uintptr_t idOrSubmenu, const std::u16string& text) {
+    return ::AppendMenuW(static_cast<HMENU>(menu), flags, idOrSubmenu, (flags & MF_SEPARATOR) ? nullptr : Wide(text)) !=
+           FALSE;
+}
+
+bool GetCursorPos(Point* point) {
+    POINT p{};
+    const BOOL ok = ::GetCursorPos(&p);
+    point->X = p.x;
+    point->Y = p.y;
+    return ok != FALSE;
+}
+
+bool SetForegroundWindow(Handle window) { return ::SetForegroundWindow(static_cast<HWND>(window)) != FALSE; }
+
+std::int32_t TrackPopupMenu(Handle menu, std::uint32_t flags, std::int32_t x, std::int32_t y, Handle window) {
+    return ::TrackPopupMenu(static_cast<HMENU>(menu), flags, x, y, 0, static_cast<HWND>(window), nullptr);
+}
+
+bool DestroyMenu(Handle menu) { return ::DestroyMenu(static_cast<HMENU>(menu)) != FALSE; }
+
+std::int32_t MessageBoxW(Handle owner, const std::u16string& text, const std::u16string& caption, std::uint32_t type) {
+    return ::MessageBoxW(static_cast<HWND>(owner), Wide(text), Wide(caption), type);
+}
+
+bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData& data) {
+    NOTIFYICONDATAW record{};
+    record.cbSize = data.Size;
+    record.hWnd = static_cast<HWND>(data.Window);
+    record.uID = data.Id;
+    record.uFlags = data.Flags;
+    record.uCallbackMessage = data.CallbackMessage;
+    record.hIcon = static_cast<HICON>(data.Icon);
+    std::copy(std::begin(data.Tip), std::end(data.Tip), reinterpret_cast<char16_t*>(record.szTip));
+    return ::Shell_NotifyIconW(message, &record) != FALSE;
+}
+
 
 static_assert(sizeof(CRITICAL_SECTION) <= sizeof(CriticalSection::Storage), "CRITICAL_SECTION must fit");
 static_assert(sizeof(char16_t) == sizeof(wchar_t), "UTF-16 text is passed through unchanged");

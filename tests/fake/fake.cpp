@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -16,7 +17,7 @@ namespace {
 
 using platform::Handle;
 
-enum class Kind { Event, Thread, File, Device, Key };
+enum class Kind { Event, Thread, File, Device, Key, Mutex, Window, Menu };
 
 struct Object {
     Kind kind = Kind::Event;
@@ -27,6 +28,8 @@ struct Object {
     bool canWrite = false;
     std::uint64_t position = 0;
     std::unique_ptr<std::thread> thread;
+    platform::WindowProc procedure = nullptr;
+    std::vector<fake::MenuEntry> items;  // a menu's items; popups refer to submenus by Id
 };
 
 struct Entry {
@@ -66,6 +69,16 @@ struct State {
     int hangGeneration = 0;
     int lockViolations = 0;
     std::map<void*, std::size_t> allocations;
+    std::u16string modulePath = u"C:\\Program Files\\Kestrun\\Kestrun.exe";
+    std::u16string windowsDirectory = u"C:\\Windows";
+    std::map<std::u16string, int> mutexes;
+    std::map<std::u16string, platform::WindowProc> classes;
+    std::deque<platform::Message> queue;
+    std::vector<std::uint32_t> posted;
+    std::vector<std::vector<fake::MenuEntry>> shownMenus;
+    std::uintptr_t nextChoice = 0;
+    std::vector<fake::Notification> notifications;
+    std::vector<fake::Box> boxes;
 };
 
 std::mutex M;
@@ -210,6 +223,34 @@ std::uint32_t WaitOn(std::uint32_t count, const Handle* handles, std::uint32_t m
         }
         Block(lock, first);
     }
+}
+
+std::vector<fake::MenuEntry> Snapshot(Handle menu) {
+    Object* o = Find(menu, Kind::Menu);
+    if (o == nullptr)
+        return {};
+    std::vector<fake::MenuEntry> items = o->items;
+    for (fake::MenuEntry& e : items)
+        if (e.Flags & platform::MfPopup)
+            e.Submenu = Snapshot(reinterpret_cast<Handle>(e.Id));
+    return items;
+}
+
+void DestroyMenuTree(Handle menu) {
+    Object* o = Find(menu, Kind::Menu);
+    if (o == nullptr)
+        return;
+    const std::vector<fake::MenuEntry> items = o->items;
+    S.objects.erase(reinterpret_cast<std::uintptr_t>(menu));
+    for (const fake::MenuEntry& e : items)
+        if (e.Flags & platform::MfPopup)
+            DestroyMenuTree(reinterpret_cast<Handle>(e.Id));
+}
+
+void PostLocked(Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    S.queue.push_back(platform::Message{window, message, wParam, lParam});
+    S.posted.push_back(message);
+    Changed.notify_all();
 }
 
 struct Trampoline {
@@ -389,6 +430,70 @@ int OpenHandleCount(const std::string& pathContains) {
     return n;
 }
 
+void SetModulePath(const std::u16string& path) {
+    std::lock_guard<std::mutex> lock(M);
+    S.modulePath = path;
+}
+
+void SetWindowsDirectory(const std::u16string& path) {
+    std::lock_guard<std::mutex> lock(M);
+    S.windowsDirectory = path;
+}
+
+void PutMutex(const std::u16string& name) {
+    std::lock_guard<std::mutex> lock(M);
+    ++S.mutexes[name];
+}
+
+bool HasMutex(const std::u16string& name) {
+    std::lock_guard<std::mutex> lock(M);
+    return S.mutexes.count(name) > 0;
+}
+
+std::vector<std::vector<MenuEntry>> ShownMenus() {
+    std::lock_guard<std::mutex> lock(M);
+    return S.shownMenus;
+}
+
+int LiveMenus() {
+    std::lock_guard<std::mutex> lock(M);
+    return static_cast<int>(std::count_if(S.objects.begin(), S.objects.end(),
+                                          [](const auto& o) { return o.second.kind == Kind::Menu; }));
+}
+
+void ChooseFromNextMenu(std::uintptr_t command) {
+    std::lock_guard<std::mutex> lock(M);
+    S.nextChoice = command;
+}
+
+std::vector<Notification> Notifications() {
+    std::lock_guard<std::mutex> lock(M);
+    return S.notifications;
+}
+
+std::vector<Box> MessageBoxes() {
+    std::lock_guard<std::mutex> lock(M);
+    return S.boxes;
+}
+
+void* WindowOf(const std::u16string& className) {
+    std::lock_guard<std::mutex> lock(M);
+    for (auto& [id, o] : S.objects)
+        if (o.kind == Kind::Window && o.path == className)
+            return reinterpret_cast<void*>(id);
+    return nullptr;
+}
+
+void Post(void* window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    std::lock_guard<std::mutex> lock(M);
+    PostLocked(window, message, wParam, lParam);
+}
+
+std::vector<std::uint32_t> PostedMessages() {
+    std::lock_guard<std::mutex> lock(M);
+    return S.posted;
+}
+
 int LockViolations() {
     std::lock_guard<std::mutex> lock(M);
     return S.lockViolations;
@@ -505,6 +610,8 @@ bool CloseHandle(Handle object) {
         if (it->second.kind == Kind::Thread && !it->second.signalled)
             return true;
         thread = std::move(it->second.thread);
+        if (it->second.kind == Kind::Mutex && --S.mutexes[it->second.path] <= 0)
+            S.mutexes.erase(it->second.path);
         S.objects.erase(it);
     }
     if (thread && thread->joinable())
@@ -848,6 +955,229 @@ std::int32_t RegCloseKey(Handle key) {
     Begin("RegCloseKey");
     std::lock_guard<std::mutex> lock(M);
     return S.objects.erase(reinterpret_cast<std::uintptr_t>(key)) ? 0 : 6;
+}
+
+
+Handle CreateMutexW(bool, const std::u16string& name) {
+    if (Begin("CreateMutexW", name).fail) {
+        LastError = 5;
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(M);
+    LastError = S.mutexes[name]++ > 0 ? ErrorAlreadyExists : ErrorSuccess;
+    Object o;
+    o.kind = Kind::Mutex;
+    o.path = name;
+    return NewObject(std::move(o));
+}
+
+std::uint32_t GetModuleFileNameW(Handle, char16_t* buffer, std::uint32_t size) {
+    Begin("GetModuleFileNameW");
+    std::lock_guard<std::mutex> lock(M);
+    const std::size_t n = std::min<std::size_t>(S.modulePath.size(), size - 1);
+    std::copy_n(S.modulePath.data(), n, buffer);
+    buffer[n] = u'\0';
+    return static_cast<std::uint32_t>(n);
+}
+
+std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t size) {
+    if (Begin("GetWindowsDirectoryW").fail)
+        return 0;
+    std::lock_guard<std::mutex> lock(M);
+    if (S.windowsDirectory.empty() || S.windowsDirectory.size() >= size)
+        return 0;
+    std::copy(S.windowsDirectory.begin(), S.windowsDirectory.end(), buffer);
+    buffer[S.windowsDirectory.size()] = u'\0';
+    return static_cast<std::uint32_t>(S.windowsDirectory.size());
+}
+
+void ExitProcess(std::uint32_t exitCode) {
+    Begin("ExitProcess");
+    throw fake::ProcessExit{exitCode};
+}
+
+std::int32_t CoInitializeEx(std::uint32_t) {
+    Begin("CoInitializeEx");
+    return 0;
+}
+
+void CoUninitialize() { Begin("CoUninitialize"); }
+
+std::uint16_t RegisterClassW(const WindowClass& windowClass) {
+    if (Begin("RegisterClassW", windowClass.ClassName).fail)
+        return 0;
+    std::lock_guard<std::mutex> lock(M);
+    S.classes[windowClass.ClassName] = windowClass.Procedure;
+    return 0xC001;
+}
+
+Handle CreateWindowExW(std::uint32_t, const std::u16string& className, const std::u16string&, std::uint32_t,
+                       std::int32_t, std::int32_t, std::int32_t, std::int32_t, Handle parent, Handle, Handle) {
+    if (Begin("CreateWindowExW", className).fail)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(M);
+    auto it = S.classes.find(className);
+    // A message-only window would never hear the shell's broadcasts; the fake refuses it.
+    if (it == S.classes.end() || parent == HwndMessage)
+        return nullptr;
+    Object o;
+    o.kind = Kind::Window;
+    o.path = className;
+    o.procedure = it->second;
+    return NewObject(std::move(o));
+}
+
+bool DestroyWindow(Handle window) {
+    if (Begin("DestroyWindow").fail)
+        return false;
+    WindowProc procedure = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(M);
+        Object* o = Find(window, Kind::Window);
+        if (o == nullptr)
+            return false;
+        procedure = o->procedure;
+    }
+    procedure(window, WmDestroy, 0, 0);
+    std::lock_guard<std::mutex> lock(M);
+    S.objects.erase(reinterpret_cast<std::uintptr_t>(window));
+    return true;
+}
+
+std::int32_t GetMessageW(Message* message, Handle, std::uint32_t, std::uint32_t) {
+    Begin("GetMessageW");
+    std::unique_lock<std::mutex> lock(M);
+    // Real time, bounded: a test that forgets to end the loop fails instead of hanging.
+    if (!Changed.wait_for(lock, std::chrono::seconds(20), [] { return !S.queue.empty(); }))
+        return -1;
+    *message = S.queue.front();
+    S.queue.pop_front();
+    return message->Id == 0x0012 ? 0 : 1;  // WM_QUIT
+}
+
+bool TranslateMessage(const Message*) {
+    Begin("TranslateMessage");
+    return false;
+}
+
+std::intptr_t DispatchMessageW(const Message* message) {
+    Begin("DispatchMessageW");
+    WindowProc procedure = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(M);
+        Object* o = Find(message->Window, Kind::Window);
+        if (o == nullptr)
+            return 0;
+        procedure = o->procedure;
+    }
+    return procedure(message->Window, message->Id, message->WParam, message->LParam);
+}
+
+std::intptr_t DefWindowProcW(Handle, std::uint32_t, std::uintptr_t, std::intptr_t) {
+    Begin("DefWindowProcW");
+    return 0;
+}
+
+void PostQuitMessage(std::int32_t exitCode) {
+    Begin("PostQuitMessage");
+    std::lock_guard<std::mutex> lock(M);
+    PostLocked(nullptr, 0x0012, static_cast<std::uintptr_t>(exitCode), 0);
+}
+
+bool PostMessageW(Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (Begin("PostMessageW").fail)
+        return false;
+    std::lock_guard<std::mutex> lock(M);
+    PostLocked(window, message, wParam, lParam);
+    return true;
+}
+
+std::uint32_t RegisterWindowMessageW(const std::u16string& name) {
+    Begin("RegisterWindowMessageW", name);
+    return name == u"TaskbarCreated" ? 0xC0DE : 0xC0DF;
+}
+
+Handle LoadIconW(Handle instance, std::uintptr_t resourceId) {
+    Begin("LoadIconW");
+    return reinterpret_cast<Handle>(instance == nullptr ? 0x7000 + resourceId : 0x6000 + resourceId);
+}
+
+Handle LoadImageW(Handle, std::uintptr_t resourceId, std::uint32_t, std::int32_t, std::int32_t, std::uint32_t) {
+    if (Begin("LoadImageW").fail)
+        return nullptr;
+    return reinterpret_cast<Handle>(0x5000 + resourceId);
+}
+
+std::int32_t GetSystemMetrics(std::uint32_t) {
+    Begin("GetSystemMetrics");
+    return 16;
+}
+
+Handle CreatePopupMenu() {
+    if (Begin("CreatePopupMenu").fail)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(M);
+    Object o;
+    o.kind = Kind::Menu;
+    return NewObject(std::move(o));
+}
+
+bool AppendMenuW(Handle menu, std::uint32_t flags, std::uintptr_t idOrSubmenu, const std::u16string& text) {
+    if (Begin("AppendMenuW", text).fail)
+        return false;
+    std::lock_guard<std::mutex> lock(M);
+    Object* o = Find(menu, Kind::Menu);
+    if (o == nullptr)
+        return false;
+    o->items.push_back(fake::MenuEntry{flags, idOrSubmenu, (flags & MfSeparator) ? u"" : text, {}});
+    return true;
+}
+
+bool GetCursorPos(Point* point) {
+    Begin("GetCursorPos");
+    *point = Point{100, 200};
+    return true;
+}
+
+bool SetForegroundWindow(Handle) {
+    Begin("SetForegroundWindow");
+    return true;
+}
+
+// Shows nothing: records the menu as it stands and, when scripted, posts the
+// chosen command as Windows does once the menu closes.
+std::int32_t TrackPopupMenu(Handle menu, std::uint32_t, std::int32_t, std::int32_t, Handle window) {
+    Begin("TrackPopupMenu");
+    std::lock_guard<std::mutex> lock(M);
+    S.shownMenus.push_back(Snapshot(menu));
+    if (S.nextChoice != 0) {
+        PostLocked(window, WmCommand, S.nextChoice, 0);
+        S.nextChoice = 0;
+    }
+    return 0;
+}
+
+bool DestroyMenu(Handle menu) {
+    Begin("DestroyMenu");
+    std::lock_guard<std::mutex> lock(M);
+    if (Find(menu, Kind::Menu) == nullptr)
+        return false;
+    DestroyMenuTree(menu);
+    return true;
+}
+
+std::int32_t MessageBoxW(Handle, const std::u16string& text, const std::u16string& caption, std::uint32_t type) {
+    Begin("MessageBoxW", caption);
+    std::lock_guard<std::mutex> lock(M);
+    S.boxes.push_back(fake::Box{text, caption, type});
+    return 1;  // IDOK
+}
+
+bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData& data) {
+    const bool fail = Begin("Shell_NotifyIconW").fail;
+    std::lock_guard<std::mutex> lock(M);
+    S.notifications.push_back(fake::Notification{message, data.Flags, std::u16string(data.Tip), data.Icon});
+    return !fail;
 }
 
 }  // namespace platform

@@ -70,4 +70,38 @@ int OpenHandleCount(const std::string& pathContains);
 // Platform calls made by a thread while it held a critical section (the program promises none).
 int LockViolations();
 
+// The process and its windows.
+struct ProcessExit {  // thrown by the fake ExitProcess, which must not return
+    std::uint32_t Code;
+};
+void SetModulePath(const std::u16string& path);
+void SetWindowsDirectory(const std::u16string& path);  // empty: the call fails
+void PutMutex(const std::u16string& name);             // another instance holds it
+bool HasMutex(const std::u16string& name);
+
+struct MenuEntry {
+    std::uint32_t Flags = 0;
+    std::uintptr_t Id = 0;
+    std::u16string Text;
+    std::vector<MenuEntry> Submenu;
+};
+std::vector<std::vector<MenuEntry>> ShownMenus();  // every menu TrackPopupMenu showed, as shown
+int LiveMenus();                                    // menus created and not yet destroyed
+void ChooseFromNextMenu(std::uintptr_t command);    // the next menu shown posts this command
+struct Notification {
+    std::uint32_t Message;
+    std::uint32_t Flags;
+    std::u16string Tip;
+    void* Icon;
+};
+std::vector<Notification> Notifications();
+struct Box {
+    std::u16string Text, Caption;
+    std::uint32_t Type;
+};
+std::vector<Box> MessageBoxes();
+void* WindowOf(const std::u16string& className);   // null when no such window exists
+void Post(void* window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+std::vector<std::uint32_t> PostedMessages();        // ids of every message posted, in order
+
 }  // namespace fake

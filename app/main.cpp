@@ -1,0 +1,95 @@
+#include "app/main.h"
+
+#include "app/state.h"
+#include "keepawake/keepawake.h"
+#include "settings/settings.h"
+#include "tray/tray.h"
+
+namespace {
+
+constexpr std::uint32_t PathUnits = 260;
+constexpr std::uint32_t LongestWorkerWaitMs = 3000;
+
+// Start-up could not make the window, an event or the worker: a program that
+// cannot be reached or does nothing is worse than none, so undo and leave.
+int GiveUp(platform::Handle mutex) {
+    if (StopEvent != nullptr)
+        platform::CloseHandle(StopEvent);
+    if (WakeEvent != nullptr)
+        platform::CloseHandle(WakeEvent);
+    StopEvent = WakeEvent = nullptr;
+    if (WindowHandle != nullptr)
+        platform::DestroyWindow(WindowHandle);
+    WindowHandle = nullptr;
+    platform::DeleteCriticalSection(&SettingsLock);
+    platform::CoUninitialize();
+    if (mutex != nullptr)
+        platform::CloseHandle(mutex);
+    return 0;
+}
+
+}  // namespace
+
+int RunKestrun(platform::Handle instance) {
+    const platform::Handle mutex = platform::CreateMutexW(true, u"Kestrun_SingleInstance_Mutex");
+    // Another instance runs: leave without touching anything; the end of the process frees our handle.
+    if (platform::GetLastError() == platform::ErrorAlreadyExists)
+        return 0;
+    platform::CoInitializeEx(platform::CoinitApartmentThreaded);
+    platform::InitializeCriticalSection(&SettingsLock);
+    InstanceHandle = instance;
+
+    char16_t programPath[PathUnits] = {};
+    platform::GetModuleFileNameW(nullptr, programPath, PathUnits);
+    AppPaths.ProgramPath = programPath;
+    char16_t windowsDirectory[PathUnits] = {};
+    platform::GetWindowsDirectoryW(windowsDirectory, PathUnits);
+    AppPaths.SystemDriveLetter = std::u16string(1, windowsDirectory[0]);
+
+    LoadSettings();
+    SaveSettings();
+
+    // A hidden top-level window rather than a message-only one: only top-level
+    // windows hear "TaskbarCreated" when Explorer restarts.
+    TaskbarCreatedMessage = platform::RegisterWindowMessageW(u"TaskbarCreated");
+    platform::WindowClass windowClass;
+    windowClass.Procedure = TrayWndProc;
+    windowClass.Instance = instance;
+    windowClass.Icon = platform::LoadIconW(instance, IconResourceId);
+    windowClass.ClassName = u"KestrunWnd";
+    platform::RegisterClassW(windowClass);
+    WindowHandle =
+        platform::CreateWindowExW(0, u"KestrunWnd", u"Kestrun", 0, 0, 0, 0, 0, nullptr, nullptr, instance);
+    if (WindowHandle == nullptr)
+        return GiveUp(mutex);
+    StopEvent = platform::CreateEventW(true, false);
+    WakeEvent = platform::CreateEventW(false, false);
+    if (StopEvent == nullptr || WakeEvent == nullptr)
+        return GiveUp(mutex);
+    WorkerThread = platform::CreateThread(0, KeepAwakeWorker, nullptr, 0);
+    if (WorkerThread == nullptr)
+        return GiveUp(mutex);
+    AddTrayIcon();
+    UpdateTrayTip();
+
+    // GetMessageW gives -1 on failure; looping on it would spin forever.
+    platform::Message message;
+    while (platform::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        platform::TranslateMessage(&message);
+        platform::DispatchMessageW(&message);
+    }
+
+    platform::SetEvent(StopEvent);
+    // A worker still in a pass (a drive slow to answer) may yet touch the lock,
+    // the events and the strings: end the process with all of them in place.
+    if (platform::WaitForSingleObject(WorkerThread, LongestWorkerWaitMs) != platform::WaitObject0)
+        platform::ExitProcess(0);
+    platform::CloseHandle(WorkerThread);
+    platform::CloseHandle(StopEvent);
+    platform::CloseHandle(WakeEvent);
+    platform::DeleteCriticalSection(&SettingsLock);
+    platform::CoUninitialize();
+    if (mutex != nullptr)
+        platform::CloseHandle(mutex);
+    return 0;
+}

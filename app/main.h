@@ -1,0 +1,6 @@
+#pragma once
+#include "platform/platform.h"
+
+// The whole life of the process: start-up, the message loop and shutdown. The
+// platform's entry point calls it with the instance handle; it returns the exit code.
+int RunKestrun(platform::Handle instance);

@@ -1,0 +1,34 @@
+#pragma once
+// The notification-area icon, its context menu and the hidden window's procedure.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+constexpr std::uint32_t TrayCallbackMessage = platform::WmApp + 1;
+
+constexpr std::uint32_t CmdToggleEnabled = 100;
+constexpr std::uint32_t CmdToggleAutostart = 101;
+constexpr std::uint32_t CmdAbout = 102;
+constexpr std::uint32_t CmdExit = 103;
+constexpr std::uint32_t CmdIntervalFirst = 200;
+constexpr std::uint32_t CmdDriveFirst = 300;
+constexpr std::array<std::int32_t, 4> IntervalChoices = {15, 30, 60, 120};
+constexpr std::uintptr_t IconResourceId = 101;
+
+extern platform::NotifyIconData TrayIcon;
+extern std::uint32_t TaskbarCreatedMessage;
+
+bool AddTrayIcon();
+void UpdateTrayTip();
+void RemoveTrayIcon();
+void ShowTrayMenu();
+std::intptr_t TrayWndProc(platform::Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
+
+// The texts, free of any system call.
+std::u16string TrayTipText(std::int32_t enabled, std::int32_t intervalSec);
+std::u16string OnOffItemText(std::int32_t enabled);
+std::u16string DriveItemText(char16_t letter, const std::u16string& label);
+std::u16string IntervalItemText(std::int32_t seconds);
+std::u16string AboutText();

@@ -1,0 +1,68 @@
+#include "app/state.h"
+#include "keepawake/keepawake.h"
+#include "settings/settings.h"
+#include "tray/tray.h"
+
+std::uint32_t TaskbarCreatedMessage = 0;
+
+namespace {
+
+void ToggleEnabled() {
+    FlipEnabled();
+    SaveSettings();
+    UpdateTrayTip();
+    WakeWorker();
+}
+
+void RunCommand(std::uint32_t command) {
+    if (command == CmdToggleEnabled) {
+        ToggleEnabled();
+    } else if (command == CmdToggleAutostart) {
+        SetAutostartRegistered(!IsAutostartRegistered());
+    } else if (command == CmdAbout) {
+        platform::MessageBoxW(WindowHandle, AboutText(), u"Kestrun", platform::MbOk | platform::MbIconInformation);
+    } else if (command == CmdExit) {
+        platform::DestroyWindow(WindowHandle);
+    } else if (command >= CmdIntervalFirst && command < CmdIntervalFirst + IntervalChoices.size()) {
+        SetIntervalSec(IntervalChoices[command - CmdIntervalFirst]);
+        SaveSettings();
+        UpdateTrayTip();
+        WakeWorker();
+    } else if (command >= CmdDriveFirst && command < CmdDriveFirst + 26) {
+        const char16_t letter = static_cast<char16_t>(u'A' + (command - CmdDriveFirst));
+        // The lock is released inside the toggle; the file work follows outside it.
+        if (!ToggleTargetDrive(letter))
+            RemoveMarker(letter);
+        SaveSettings();
+        WakeWorker();
+    }
+}
+
+}  // namespace
+
+std::intptr_t TrayWndProc(platform::Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (message == platform::WmDestroy) {
+        RemoveTrayIcon();
+        platform::PostQuitMessage(0);
+        return 0;
+    }
+    if (message == platform::WmCommand) {
+        RunCommand(static_cast<std::uint32_t>(wParam & 0xFFFF));
+        return 0;
+    }
+    if (message == TrayCallbackMessage) {
+        // No notification version is set, so lParam is the mouse message itself.
+        if (lParam == platform::WmRButtonUp || lParam == platform::WmContextMenu)
+            ShowTrayMenu();
+        else if (lParam == platform::WmLButtonDblClk)
+            ToggleEnabled();
+        return 0;
+    }
+    // Explorer restarted and the notification area is new: put the icon back.
+    if (message == TaskbarCreatedMessage && TaskbarCreatedMessage != 0) {
+        AddTrayIcon();
+        UpdateTrayTip();
+        return 0;
+    }
+    return platform::DefWindowProcW(window, message, wParam, lParam);
+}
