@@ -82,6 +82,7 @@ stage fuzz-smoke fuzz_smoke
 stage build-mingw build mingw
 stage wine-template wine_template
 stage wine-contract wine_contract
+stage e2e bash tests/e2e/run.sh
 
 echo
 echo "test command took $((SECONDS - total_start)) s"

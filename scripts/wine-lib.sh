@@ -21,7 +21,8 @@ wine_template() {
 wine_fresh_prefix() {
     wine_template
     rm -rf "$1"
-    cp -a "$WINE_TEMPLATE" "$1"
+    mkdir -p "$(dirname "$1")"
+    cp -a "$WINE_TEMPLATE" "$1" || return 1
     rm -f "$1/dosdevices/z:" "$1/.ready"
 }
 

@@ -1,0 +1,377 @@
+// Drives the real Kestrun.exe from outside, as Windows would: window messages,
+// the real popup menu, the registry and the files it leaves behind. Each test
+// is one scenario; tests/e2e/run.sh runs every scenario in a fresh Wine prefix
+// with E: removable, F: fixed and G: a CD-ROM, each mapped to an empty folder.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr UINT TrayCallback = WM_APP + 1;
+const std::string Mark = "\xEF\xBB\xBF";
+
+std::wstring Env(const wchar_t* name) {
+    wchar_t buffer[1024] = {};
+    const DWORD n = GetEnvironmentVariableW(name, buffer, 1024);
+    return std::wstring(buffer, n);
+}
+
+std::wstring ExePath() { return Env(L"KESTRUN_EXE"); }
+
+std::wstring SettingsPath() {
+    PWSTR folder = nullptr;
+    SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &folder);
+    std::wstring path = std::wstring(folder) + L"\\Kestrun\\config.ini";
+    CoTaskMemFree(folder);
+    return path;
+}
+
+std::string ReadBytes(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    if (!in)
+        return "<missing>";
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
+    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string Canonical(int enabled, int interval, const std::string& drives) {
+    return Mark + "# Kestrun config\r\nEnabled=" + std::to_string(enabled) + "\r\nIntervalSec=" +
+           std::to_string(interval) + "\r\nDrives=" + drives + "\r\n";
+}
+
+bool WaitFor(const std::function<bool()>& condition, int milliseconds = 10000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition())
+            return true;
+        Sleep(20);
+    }
+    return condition();
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+FILETIME WriteTime(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
+bool SameTime(FILETIME a, FILETIME b) { return CompareFileTime(&a, &b) == 0; }
+
+// How often the watcher outside saw the marker on a drive read (IN_ACCESS).
+int MarkerReads(char drive) {
+    std::istringstream log(ReadBytes(L"C:\\e2e\\events.log"));
+    std::string line;
+    int reads = 0;
+    const std::string folder = std::string("/") + drive + "/";
+    while (std::getline(log, line))
+        if (line.find(folder) != std::string::npos && line.find(".kestrun.dat") != std::string::npos &&
+            line.find("ACCESS") != std::string::npos)
+            ++reads;
+    return reads;
+}
+
+std::wstring RunValue(DWORD* type) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS)
+        return L"<no key>";
+    wchar_t data[600] = {};
+    DWORD size = sizeof data - 2;
+    const LSTATUS status = RegQueryValueExW(key, L"Kestrun", nullptr, type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? std::wstring(data) : L"<none>";
+}
+
+class Kestrun {
+public:
+    bool Start() {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        std::wstring command = L"\"" + ExePath() + L"\"";
+        if (!CreateProcessW(ExePath().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &process_))
+            return false;
+        started_ = std::chrono::steady_clock::now();
+        return WaitFor([this] { return (window_ = FindWindowW(L"KestrunWnd", L"Kestrun")) != nullptr; }, 20000);
+    }
+
+    HWND Window() const { return window_; }
+    HANDLE Process() const { return process_.hProcess; }
+
+    // Commands go by SendMessage, so each has been carried out when it returns.
+    void Command(WPARAM id) const { SendMessageTimeoutW(window_, WM_COMMAND, id, 0, SMTO_NORMAL, 10000, nullptr); }
+    void Tray(LPARAM mouse) const { PostMessageW(window_, TrayCallback, 1, mouse); }
+
+    // Returns the exit code, or STILL_ACTIVE if the process did not end in time.
+    DWORD Exit(double* seconds = nullptr) {
+        const auto asked = std::chrono::steady_clock::now();
+        PostMessageW(window_, WM_COMMAND, 103, 0);
+        return AwaitEnd(20000, asked, seconds);
+    }
+
+    DWORD AwaitEnd(DWORD milliseconds, std::chrono::steady_clock::time_point from = {}, double* seconds = nullptr) {
+        WaitForSingleObject(process_.hProcess, milliseconds);
+        if (seconds != nullptr)
+            *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(process_.hProcess, &code);
+        return code;
+    }
+
+    ~Kestrun() {
+        if (process_.hProcess != nullptr) {
+            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(process_.hProcess, 99);
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+    }
+
+private:
+    PROCESS_INFORMATION process_{};
+    HWND window_ = nullptr;
+    std::chrono::steady_clock::time_point started_;
+};
+
+// The popup menu's own window, once it is shown.
+HWND AwaitMenu() {
+    HWND menu = nullptr;
+    WaitFor([&] { return (menu = FindWindowW(L"#32768", nullptr)) != nullptr && IsWindowVisible(menu); }, 10000);
+    return menu;
+}
+
+void Key(HWND menu, WPARAM key) {
+    PostMessageW(menu, WM_KEYDOWN, key, 0);
+    Sleep(150);
+}
+
+// Opens the tray menu of the running program and walks it by keyboard.
+bool ChooseByKeyboard(const Kestrun& k, std::initializer_list<WPARAM> keys) {
+    k.Tray(WM_RBUTTONUP);
+    HWND menu = AwaitMenu();
+    if (menu == nullptr)
+        return false;
+    Sleep(200);
+    for (WPARAM key : keys) {
+        HWND current = FindWindowW(L"#32768", nullptr);
+        Key(current != nullptr ? current : menu, key);
+    }
+    return WaitFor([] { return FindWindowW(L"#32768", nullptr) == nullptr || !IsWindowVisible(FindWindowW(L"#32768", nullptr)); }, 5000);
+}
+
+std::string SettingsNow() { return ReadBytes(SettingsPath()); }
+
+}  // namespace
+
+TEST(Kestrun, FirstStartCreatesSettingsAndTheRemovableDrivesMarker) {
+    Kestrun k;
+    ASSERT_TRUE(k.Start());
+    EXPECT_TRUE(WaitFor([] { return SettingsNow() == Canonical(1, 30, "E"); })) << SettingsNow();
+    ASSERT_TRUE(WaitFor([] { return MarkerReads('e') > 0; })) << "the marker is read";
+    EXPECT_EQ(ReadBytes(L"E:\\.kestrun.dat"), std::string(4096, '\0'));
+    const DWORD attributes = GetFileAttributesW(L"E:\\.kestrun.dat");
+    EXPECT_EQ(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_FALSE(Exists(L"F:\\.kestrun.dat"));
+    EXPECT_FALSE(Exists(L"G:\\.kestrun.dat"));
+    // The window is top-level (so it hears "TaskbarCreated") yet never shown.
+    EXPECT_EQ(GetAncestor(k.Window(), GA_PARENT), GetDesktopWindow());
+    EXPECT_FALSE(IsWindowVisible(k.Window()));
+    EXPECT_EQ(k.Exit(), 0u);
+}
+
+TEST(Kestrun, SecondStartEndsAtOnceAndTouchesNothing) {
+    Kestrun first;
+    ASSERT_TRUE(first.Start());
+    ASSERT_TRUE(WaitFor([] { return SettingsNow() == Canonical(1, 30, "E"); }));
+    Sleep(1100);  // so that a rewrite would show in the modification time
+    const std::string bytes = SettingsNow();
+    const FILETIME written = WriteTime(SettingsPath());
+    Kestrun second;
+    second.Start();
+    EXPECT_EQ(second.AwaitEnd(10000), 0u);
+    EXPECT_EQ(SettingsNow(), bytes);
+    EXPECT_TRUE(SameTime(WriteTime(SettingsPath()), written));
+    EXPECT_EQ(FindWindowW(L"KestrunWnd", L"Kestrun"), first.Window()) << "the first instance runs on";
+    EXPECT_EQ(first.Exit(), 0u);
+}
+
+TEST(Kestrun, CommandsChangeSaveAndReachTheDrives) {
+    Kestrun k;
+    ASSERT_TRUE(k.Start());
+    ASSERT_TRUE(WaitFor([] { return Exists(L"E:\\.kestrun.dat"); }));
+
+    k.Command(305);  // drive F
+    EXPECT_EQ(SettingsNow(), Canonical(1, 30, "EF"));
+    EXPECT_TRUE(WaitFor([] { return MarkerReads('f') > 0; })) << "F's marker is made and read at once";
+    k.Command(304);  // drive E, dropped
+    EXPECT_EQ(SettingsNow(), Canonical(1, 30, "F"));
+    EXPECT_FALSE(Exists(L"E:\\.kestrun.dat"));
+    EXPECT_EQ(ReadBytes(L"F:\\.kestrun.dat"), std::string(4096, '\0'));
+
+    const std::pair<WPARAM, int> intervals[] = {{200, 15}, {201, 30}, {202, 60}, {203, 120}};
+    for (const auto& [id, seconds] : intervals) {
+        k.Command(id);
+        EXPECT_EQ(SettingsNow(), Canonical(1, seconds, "F")) << id;
+    }
+    k.Command(100);
+    EXPECT_EQ(SettingsNow(), Canonical(0, 120, "F"));
+    k.Tray(WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(WaitFor([] { return SettingsNow() == Canonical(1, 120, "F"); }));
+
+    Sleep(1100);
+    const FILETIME written = WriteTime(SettingsPath());
+    k.Command(101);
+    DWORD type = 0;
+    EXPECT_EQ(RunValue(&type), L"\"" + ExePath() + L"\"");
+    EXPECT_EQ(type, DWORD(REG_SZ));
+    k.Command(101);
+    EXPECT_EQ(RunValue(&type), L"<none>");
+    for (WPARAM ignored : {104, 199, 204, 299, 326})
+        k.Command(ignored);
+    EXPECT_TRUE(SameTime(WriteTime(SettingsPath()), written)) << "neither start-with-Windows nor unknown ids save";
+    EXPECT_EQ(SettingsNow(), Canonical(1, 120, "F"));
+
+    PostMessageW(k.Window(), WM_COMMAND, 102, 0);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = FindWindowW(L"#32770", L"Kestrun")) != nullptr; }));
+    wchar_t text[1024] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, 1024);
+    const std::wstring about = text;
+    EXPECT_EQ(about.substr(0, 13), L"Kestrun 0.1\n\n");
+    EXPECT_NE(about.find(L"書き込みゼロ（ディスク寿命に無害）・管理者権限不要。"), std::wstring::npos);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitFor([] { return FindWindowW(L"#32770", L"Kestrun") == nullptr; }));
+    EXPECT_EQ(k.Exit(), 0u);
+}
+
+TEST(Kestrun, RestartRestoresTheSavedState) {
+    {
+        Kestrun k;
+        ASSERT_TRUE(k.Start());
+        k.Command(202);
+        k.Command(305);
+        k.Command(304);
+        k.Command(100);
+        double seconds = 0;
+        EXPECT_EQ(k.Exit(&seconds), 0u);
+        std::printf("figure: exit command to process end: %.2f s\n", seconds);
+    }
+    EXPECT_EQ(SettingsNow(), Canonical(0, 60, "F"));
+    const int reads = MarkerReads('f');
+    Kestrun again;
+    ASSERT_TRUE(again.Start());
+    Sleep(500);
+    EXPECT_EQ(SettingsNow(), Canonical(0, 60, "F"));
+    EXPECT_EQ(MarkerReads('f'), reads) << "switched off: no drive is touched";
+    EXPECT_EQ(again.Exit(), 0u);
+}
+
+TEST(Kestrun, HandEditedSettingsLoadLenientlyAndAreRewritten) {
+    const std::u16string text = u"[Kestrun]\r\njunk line\r\nEnabled = 0\r\nIntervalSec=45\r\nDrives=ef\r\n";
+    std::string bytes = "\xFF\xFE";
+    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    WriteBytes(SettingsPath(), bytes);
+    Kestrun k;
+    ASSERT_TRUE(k.Start());
+    EXPECT_TRUE(WaitFor([] { return SettingsNow() == Canonical(1, 45, "ef"); })) << SettingsNow();
+    EXPECT_TRUE(WaitFor([] { return Exists(L"E:\\.kestrun.dat") && Exists(L"F:\\.kestrun.dat"); }));
+    EXPECT_EQ(k.Exit(), 0u);
+}
+
+TEST(Kestrun, BigEndianSettingsCountAsMissing) {
+    WriteBytes(SettingsPath(), std::string("\xFE\xFF\0D\0r\0i\0v\0e\0s\0=\0F", 18));
+    Kestrun k;
+    ASSERT_TRUE(k.Start());
+    EXPECT_TRUE(WaitFor([] { return SettingsNow() == Canonical(1, 30, "E"); })) << SettingsNow();
+    EXPECT_EQ(k.Exit(), 0u);
+}
+
+// E:'s marker is a FIFO that nobody writes: the pass hangs in it for good.
+TEST(Kestrun, HungTargetStillLetsTheProgramEnd) {
+    Kestrun k;
+    ASSERT_TRUE(k.Start());
+    Sleep(1000);
+    double seconds = 0;
+    EXPECT_EQ(k.Exit(&seconds), 0u);
+    std::printf("figure: exit command to process end with a hung target: %.2f s\n", seconds);
+    EXPECT_GT(seconds, 2.9) << "the pass really hung, so the wait for the worker ran out";
+    EXPECT_LT(seconds, 12.0) << "3 s for the worker, 2 s for Wine's icon removal, and slack";
+}
+
+// Keyboard messages to the menu window choose items by position.
+TEST(Kestrun, RealMenuPositionsReachTheirCommands) {
+    Kestrun k;
+    ASSERT_TRUE(k.Start());
+    ASSERT_TRUE(WaitFor([] { return SettingsNow() == Canonical(1, 30, "E"); }));
+
+    ASSERT_TRUE(ChooseByKeyboard(k, {VK_DOWN, VK_RETURN}));  // 1: on/off
+    EXPECT_TRUE(WaitFor([] { return SettingsNow() == Canonical(0, 30, "E"); })) << SettingsNow();
+
+    ASSERT_TRUE(ChooseByKeyboard(k, {VK_DOWN, VK_DOWN, VK_RIGHT, VK_DOWN, VK_RETURN}));  // 3: drives, second (F)
+    EXPECT_TRUE(WaitFor([] { return SettingsNow() == Canonical(0, 30, "EF"); })) << SettingsNow();
+
+    ASSERT_TRUE(ChooseByKeyboard(k, {VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT, VK_DOWN, VK_DOWN, VK_RETURN}));  // 4: 60 s
+    EXPECT_TRUE(WaitFor([] { return SettingsNow() == Canonical(0, 60, "EF"); })) << SettingsNow();
+
+    ASSERT_TRUE(ChooseByKeyboard(k, {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN}));  // 5: start with Windows
+    DWORD type = 0;
+    EXPECT_TRUE(WaitFor([&] { return RunValue(&type) == L"\"" + ExePath() + L"\""; }));
+
+    ASSERT_TRUE(ChooseByKeyboard(k, {VK_UP, VK_UP, VK_RETURN}));  // 7: about
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = FindWindowW(L"#32770", L"Kestrun")) != nullptr; }));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitFor([] { return FindWindowW(L"#32770", L"Kestrun") == nullptr; }));
+
+    const auto asked = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ChooseByKeyboard(k, {VK_UP, VK_RETURN}));  // 8: exit
+    EXPECT_EQ(k.AwaitEnd(20000, asked), 0u);
+}
+
+// Explorer restarting broadcasts "TaskbarCreated"; the program must still be
+// there to answer, and still answer its menu afterwards.
+TEST(Kestrun, SurvivesTheTaskbarBeingRecreated) {
+    Kestrun k;
+    ASSERT_TRUE(k.Start());
+    const UINT created = RegisterWindowMessageW(L"TaskbarCreated");
+    DWORD_PTR result = 0;
+    EXPECT_NE(SendMessageTimeoutW(k.Window(), created, 0, 0, SMTO_NORMAL, 5000, &result), 0);
+    k.Command(201);
+    EXPECT_EQ(SettingsNow(), Canonical(1, 30, "E"));
+    EXPECT_EQ(k.Exit(), 0u);
+}
+
+TEST(Kestrun, StartUpTimeToTheWindow) {
+    const auto start = std::chrono::steady_clock::now();
+    Kestrun k;
+    ASSERT_TRUE(k.Start());
+    const double toWindow = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_TRUE(WaitFor([] { return MarkerReads('e') > 0; }));
+    const double toRead = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("figure: start to window %.3f s; start to first marker read seen %.3f s\n", toWindow, toRead);
+    const auto before = std::chrono::steady_clock::now();
+    const int reads = MarkerReads('f');
+    k.Command(305);
+    WaitFor([&] { return MarkerReads('f') > reads; }, 10000);
+    std::printf("figure: drive command to the marker's first read seen %.3f s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count());
+    EXPECT_EQ(k.Exit(), 0u);
+}
