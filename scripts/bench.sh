@@ -3,10 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-bash scripts/deps.sh
 source scripts/wine-lib.sh
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw >/dev/null
+prepare_windows_build
 
 tmp=$(mktemp -d /tmp/kestrun-bench.XXXXXX)
 trap 'wine_stop "$tmp/prefix"; rm -rf "$tmp"' EXIT

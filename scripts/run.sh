@@ -4,10 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-bash scripts/deps.sh
 source scripts/wine-lib.sh
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw --target Kestrun
+prepare_windows_build Kestrun
 
 prefix="$ROOT/build/run/prefix"
 if [ ! -d "$prefix" ]; then

@@ -4,10 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-bash scripts/deps.sh
 source scripts/wine-lib.sh
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw >/dev/null
+prepare_windows_build Kestrun
 
 tmp=$(mktemp -d /tmp/kestrun-shot.XXXXXX)
 prefix="$tmp/prefix"

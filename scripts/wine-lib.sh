@@ -41,3 +41,10 @@ wine_map_drive() {
 
 # wine_stop PREFIX: end every Wine process of PREFIX.
 wine_stop() { WINEPREFIX="$1" wineserver -k >/dev/null 2>&1 || true; }
+
+# prepare_windows_build [TARGET]: installs what is missing and cross-builds
+# the Windows programs (all of them, or TARGET alone).
+prepare_windows_build() {
+    bash "$KESTRUN_ROOT/scripts/deps.sh"
+    (cd "$KESTRUN_ROOT" && cmake --preset mingw >/dev/null && cmake --build --preset mingw ${1:+--target "$1"} >/dev/null)
+}

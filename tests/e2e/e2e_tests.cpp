@@ -364,9 +364,16 @@ TEST(Kestrun, StartUpTimeToTheWindow) {
     Kestrun k;
     ASSERT_TRUE(k.Start());
     const double toWindow = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Wine shows its stand-alone tray window once the first icon is added.
+    WaitFor([] {
+        HWND tray = FindWindowW(nullptr, L"Wine System Tray");
+        return tray != nullptr && IsWindowVisible(tray);
+    });
+    const double toIcon = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ASSERT_TRUE(WaitFor([] { return MarkerReads('e') > 0; }));
     const double toRead = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("figure: start to window %.3f s; start to first marker read seen %.3f s\n", toWindow, toRead);
+    std::printf("figure: start to window %.3f s; to the tray icon shown %.3f s; to the first marker read seen %.3f s\n",
+                toWindow, toIcon, toRead);
     const auto before = std::chrono::steady_clock::now();
     const int reads = MarkerReads('f');
     k.Command(305);
