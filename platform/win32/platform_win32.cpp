@@ -4,7 +4,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-#include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
 
@@ -50,7 +49,10 @@ LRESULT CALLBACK ForwardWindowMessage(HWND window, UINT message, WPARAM wParam, 
 
 // The full record of the message last taken, so that translating and
 // dispatching it keep its time and cursor position.
-thread_local MSG LastMessage;
+MSG LastMessage;  // only the main thread runs a message loop
+
+// FOLDERID_RoamingAppData, spelled out: the SDK's GUID library would add tens of kilobytes.
+const GUID RoamingAppData = {0x3EB685DB, 0x65F9, 0x4CF6, {0xA0, 0x3A, 0xE3, 0xEF, 0x65, 0x72, 0x9F, 0x3D}};
 
 const MSG* Full(const platform::Message* message, MSG* rebuilt) {
     if (LastMessage.hwnd == message->Window && LastMessage.message == message->Id &&
@@ -285,7 +287,7 @@ bool VirtualFree(void* address, std::size_t size, std::uint32_t freeType) {
 
 std::int32_t SHGetKnownFolderPath(KnownFolder, std::uint32_t flags, std::u16string* path, void** taskMemory) {
     PWSTR folder = nullptr;
-    const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_RoamingAppData, flags, nullptr, &folder);
+    const HRESULT result = ::SHGetKnownFolderPath(RoamingAppData, flags, nullptr, &folder);
     *taskMemory = folder;
     if (SUCCEEDED(result) && folder != nullptr)
         *path = reinterpret_cast<const char16_t*>(folder);
