@@ -55,17 +55,58 @@ start_watch() {
 
 stop_watch() { kill "$WATCH_PID" 2>/dev/null; wait "$WATCH_PID" 2>/dev/null; }
 
+# What a scenario cannot do from inside Wine, done on request: the driver
+# drops a file named after the action into C:\e2e\ask and waits for
+# C:\e2e\answer-<action> to appear.
+do_action() {
+    case "$1" in
+        unmap-e) mv "$DRIVES/e" "$DRIVES/e.away" ;;
+        map-e) mv "$DRIVES/e.away" "$DRIVES/e" ;;
+        open-files)  # every handle any process holds open under the mapped drives
+            find /proc/[0-9]*/fd -maxdepth 1 -lname "$DRIVES/*" -printf '%l\n' 2>/dev/null ;;
+        kestrun-rss)  # resident memory of the Kestrun process, in kB
+            for status in /proc/[0-9]*/status; do
+                if grep -q '^Name:.*Kestrun.exe' "$status" 2>/dev/null; then
+                    awk '/^VmRSS:/ {print $2}' "$status"
+                fi
+            done ;;
+        *) echo "unknown action $1" ;;
+    esac
+}
+
+start_helper() {
+    local ask="$PREFIX/drive_c/e2e/ask"
+    mkdir -p "$ask"
+    (
+        while true; do
+            for request in "$ask"/*; do
+                [ -e "$request" ] || continue
+                action=$(basename "$request")
+                do_action "$action" >"$PREFIX/drive_c/e2e/answer.tmp" 2>&1
+                mv "$PREFIX/drive_c/e2e/answer.tmp" "$PREFIX/drive_c/e2e/answer-$action"
+                rm -f "$request"
+            done
+            sleep 0.05
+        done
+    ) &
+    HELPER=$!
+}
+
 [ -n "${DISPLAY:-}" ] || start_display || exit 1
-scenarios=$(grep -oE '^TEST\(Kestrun, [A-Za-z]+\)' "$ROOT/tests/e2e/e2e_tests.cpp" | sed -E 's/TEST\(Kestrun, ([A-Za-z]+)\)/\1/')
+mkdir -p "$ROOT/build/test-logs"
+rm -f "$ROOT"/build/test-logs/e2e-*.events
+scenarios=$(grep -hoE '^TEST\([A-Za-z]+, [A-Za-z]+\)' "$ROOT"/tests/e2e/e2e_tests.cpp "$ROOT"/tests/e2e/stress_tests.cpp |
+    sed -E 's/TEST\(([A-Za-z]+), ([A-Za-z]+)\)/\1.\2/')
 [ -n "${E2E_FILTER:-}" ] && scenarios=$(echo "$scenarios" | grep -E "$E2E_FILTER")
 status=0
 for scenario in $scenarios; do
     prepare_scenario "$scenario"
     case "$scenario" in
+        Faults.ReadOnlyTargetIsSkippedQuietly) chattr +i "$DRIVES/f" ;;
         # A FIFO as the marker: Wine cannot stat it, so the program "creates" it by
         # writing 4096 bytes, which a drain swallows; with a writer that never
         # writes holding it open, the program's read then waits for good.
-        HungTargetStillLetsTheProgramEnd)
+        Kestrun.HungTargetStillLetsTheProgramEnd)
             mkfifo "$DRIVES/e/.kestrun.dat"
             sleep 600 <>"$DRIVES/e/.kestrun.dat" &
             HOLDER=$!
@@ -73,16 +114,20 @@ for scenario in $scenarios; do
             HOLDER="$HOLDER $!" ;;
     esac
     start_watch
+    start_helper
     echo "=== scenario $scenario"
     cd "$PREFIX/drive_c"
-    WINEPREFIX="$PREFIX" KESTRUN_EXE='C:\Kestrun\Kestrun.exe' timeout 180 \
-        wine 'C:\e2e\e2e_tests.exe' --gtest_filter="Kestrun.$scenario" || status=1
+    WINEPREFIX="$PREFIX" KESTRUN_KILL_ROUNDS="${KESTRUN_KILL_ROUNDS:-}" KESTRUN_EXE='C:\Kestrun\Kestrun.exe' timeout 600 \
+        wine 'C:\e2e\e2e_tests.exe' --gtest_filter="$scenario" 2>&1 | tee "$WORK/scenario.log"
+    # A scenario passes only when its one test ran and passed.
+    grep -q '^\[  PASSED  \] 1 test' "$WORK/scenario.log" || { status=1; echo "scenario $scenario did not pass"; }
+    kill "$HELPER" 2>/dev/null
     stop_watch
     wine_stop "$PREFIX"
-    mkdir -p "$ROOT/build/test-logs"
     cp "$EVENTS" "$ROOT/build/test-logs/e2e-$scenario.events"
     [ -n "${HOLDER:-}" ] && kill $HOLDER 2>/dev/null
     HOLDER=""
+    chattr -i "$DRIVES/f" 2>/dev/null
     rm -rf "$WORK/$scenario"
 done
 
@@ -90,7 +135,10 @@ if [ -z "${E2E_FILTER:-}" ] || echo Menu | grep -qE "$E2E_FILTER"; then
     prepare_scenario menu
     echo "=== in-process menu"
     cd "$PREFIX/drive_c"
-    WINEPREFIX="$PREFIX" timeout 120 wine 'C:\e2e\menu_tests.exe' || status=1
+    WINEPREFIX="$PREFIX" timeout 120 wine 'C:\e2e\menu_tests.exe' 2>&1 | tee "$WORK/scenario.log"
+    grep -q '^\[  PASSED  \] 1 test' "$WORK/scenario.log" || { status=1; echo "the in-process menu test did not pass"; }
     wine_stop "$PREFIX"
 fi
+# Over all scenarios: nothing but the markers was ever written on a target drive.
+bash "$ROOT/tests/e2e/check_writes.sh" "$ROOT"/build/test-logs/e2e-*.events || status=1
 exit $status
