@@ -48,3 +48,19 @@ prepare_windows_build() {
     bash "$KESTRUN_ROOT/scripts/deps.sh"
     (cd "$KESTRUN_ROOT" && cmake --preset mingw >/dev/null && cmake --build --preset mingw ${1:+--target "$1"} >/dev/null)
 }
+
+# start_display: a virtual X display of our own for Wine's windows.
+start_display() {
+    for n in $(seq 90 120); do
+        if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+            Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+            XVFB_PID=$!
+            export DISPLAY=":$n"
+            for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
+        fi
+    done
+    echo "no display could be started" >&2
+    return 1
+}
+
+stop_display() { [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; XVFB_PID=""; }

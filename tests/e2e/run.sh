@@ -8,26 +8,13 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 source "$ROOT/scripts/wine-lib.sh"
 BUILD="$ROOT/build/mingw"
 WORK=$(mktemp -d /tmp/kestrun-e2e.XXXXXX)
-XVFB_PID=""
 
 cleanup() {
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+    stop_display
     rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-start_display() {
-    for n in $(seq 90 120); do
-        if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-            Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-            XVFB_PID=$!
-            export DISPLAY=":$n"
-            for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
-        fi
-    done
-    echo "no display could be started" >&2
-    return 1
-}
 
 # prepare_scenario NAME: a fresh prefix and drives under $WORK/NAME.
 prepare_scenario() {
