@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the release: dist/Kestrun-0.1.0-win64.zip (Kestrun.exe, stripped and
+# statically linked, with the README, its screenshot and the license) and its
+# SHA-256 checksum. The same commit gives the same bytes: the link carries no
+# timestamp and every file in the archive gets the commit's time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+source scripts/wine-lib.sh
+prepare_windows_build Kestrun
+version=0.1.0
+name="Kestrun-$version-win64"
+stamp=$(git log -1 --format=%ct 2>/dev/null || echo 1796515200)
+stage=$(mktemp -d /tmp/kestrun-release.XXXXXX)
+trap 'rm -rf "$stage"' EXIT
+mkdir -p "$stage/$name/docs" dist
+cp build/mingw/Kestrun.exe "$stage/$name/"  # linked with -s: already stripped
+cp README.md LICENSE "$stage/$name/"
+cp docs/menu.png "$stage/$name/docs/"
+find "$stage/$name" -type d -exec chmod 755 {} + -o -type f -exec chmod 644 {} +
+find "$stage/$name" -exec touch -h -d "@$stamp" {} +
+rm -f "dist/$name.zip"
+(cd "$stage" && find "$name" -type f | LC_ALL=C sort | TZ=UTC zip -X -q "$ROOT/dist/$name.zip" -@)
+(cd dist && sha256sum "$name.zip" >"$name.zip.sha256")
+cat "dist/$name.zip.sha256"
