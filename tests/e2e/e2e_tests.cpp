@@ -132,7 +132,7 @@ TEST(Kestrun, BigEndianSettingsCountAsMissing) {
     EXPECT_EQ(k.Exit(), 0u);
 }
 
-// E:'s marker is a FIFO that nobody writes: the pass hangs in it for good.
+// E:'s marker is a terminal that nobody types into: the pass hangs in it for good.
 TEST(Kestrun, HungTargetStillLetsTheProgramEnd) {
     Kestrun k;
     ASSERT_TRUE(k.Start());
