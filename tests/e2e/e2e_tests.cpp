@@ -8,6 +8,8 @@
 
 #include "tests/e2e/driver.h"
 
+#include <shellapi.h>
+
 
 TEST(Kestrun, FirstStartCreatesSettingsAndTheRemovableDrivesMarker) {
     Kestrun k;
@@ -174,14 +176,26 @@ TEST(Kestrun, RealMenuPositionsReachTheirCommands) {
     EXPECT_EQ(k.AwaitEnd(20000, asked), 0u);
 }
 
-// Explorer restarting broadcasts "TaskbarCreated"; the program must still be
-// there to answer, and still answer its menu afterwards.
-TEST(Kestrun, SurvivesTheTaskbarBeingRecreated) {
+// When Explorer restarts, its notification area is empty and it broadcasts
+// "TaskbarCreated". The icon is taken away here as a new shell would have
+// lost it (Wine's stand-alone tray window hides when it holds no icon), and
+// the program must put it back on the broadcast.
+TEST(Kestrun, IconComesBackWhenTheTaskbarIsRecreated) {
     Kestrun k;
     ASSERT_TRUE(k.Start());
-    const UINT created = RegisterWindowMessageW(L"TaskbarCreated");
-    DWORD_PTR result = 0;
-    EXPECT_NE(SendMessageTimeoutW(k.Window(), created, 0, 0, SMTO_NORMAL, 5000, &result), 0);
+    HWND tray = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        tray = FindWindowW(nullptr, L"Wine System Tray");
+        return tray != nullptr && IsWindowVisible(tray);
+    }));
+    NOTIFYICONDATAW icon{};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = k.Window();
+    icon.uID = 1;
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon)) << "the program's icon is (hWnd, 1)";
+    ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(tray); }));
+    PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(tray); })) << "the icon is back";
     k.Command(201);
     EXPECT_EQ(SettingsNow(), Canonical(1, 30, "E"));
     EXPECT_EQ(k.Exit(), 0u);
