@@ -8,7 +8,7 @@ ROOT=$(pwd)
 source scripts/wine-lib.sh
 prepare_windows_build
 BUILD="$ROOT/build/mingw"
-SPACING_PASSES=${SPACING_PASSES:-11}
+SPACING_PASSES=${SPACING_PASSES:-12}
 IDLE_SECONDS=${IDLE_SECONDS:-120}
 
 tmp=$(mktemp -d /tmp/kestrun-bench.XXXXXX)
