@@ -8,6 +8,8 @@
 namespace {
 
 constexpr std::uint32_t ChunkSize = 64 * 1024;
+constexpr int ReplaceAttempts = 5;
+constexpr std::uint32_t ReplaceRetryMs = 20;
 
 // Reads the file in chunks through the lenient reader. False when it cannot
 // be opened or is refused for its byte order, which both mean: no file.
@@ -74,7 +76,15 @@ void SaveSettings() {
     bool complete = platform::WriteFile(file, bytes.data(), size, &written) && written == size;
     complete = platform::FlushFileBuffers(file) && complete;
     platform::CloseHandle(file);
-    if (!complete ||
-        !platform::MoveFileExW(temporary, path, platform::MovefileReplaceExisting | platform::MovefileWriteThrough))
+    // Another program reading the file at this instant (an editor, a backup)
+    // makes the replace fail; a few short retries keep the change from being lost.
+    bool replaced = false;
+    for (int attempt = 0; complete && !replaced && attempt < ReplaceAttempts; ++attempt) {
+        if (attempt > 0)
+            platform::Sleep(ReplaceRetryMs);
+        replaced =
+            platform::MoveFileExW(temporary, path, platform::MovefileReplaceExisting | platform::MovefileWriteThrough);
+    }
+    if (!replaced)
         platform::DeleteFileW(temporary);
 }

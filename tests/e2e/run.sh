@@ -51,6 +51,11 @@ do_action() {
         map-e) mv "$DRIVES/e.away" "$DRIVES/e" ;;
         open-files)  # every handle any process holds open under the mapped drives
             find /proc/[0-9]*/fd -maxdepth 1 -lname "$DRIVES/*" -printf '%l\n' 2>/dev/null ;;
+        marker-held)  # which processes hold E's marker open (it may be a terminal), and what it is
+            target=$(readlink -f "$DRIVES/e/.kestrun.dat")
+            echo "marker: $target"
+            find /proc/[0-9]*/fd -maxdepth 1 -lname "$target" 2>/dev/null | cut -d/ -f3 | sort -u |
+                while read -r pid; do echo "held by $(cat "/proc/$pid/comm")"; done ;;
         kestrun-rss)  # resident memory of the Kestrun process, in kB
             for status in /proc/[0-9]*/status; do
                 if grep -q '^Name:.*Kestrun.exe' "$status" 2>/dev/null; then

@@ -86,6 +86,7 @@ std::condition_variable Changed;
 State S;
 thread_local int SectionsHeld = 0;
 thread_local std::uint32_t LastError = 0;
+thread_local bool OnFakeThread = false;  // started by the fake's CreateThread
 
 std::string Utf8(const std::u16string& text) {
     std::string out;
@@ -566,12 +567,19 @@ std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects,
     return WaitOn(count, objects, milliseconds);
 }
 
+// A thread of the fake's (the worker) sleeps until the test moves the clock;
+// the test's own thread, which has nobody to move it, moves the clock itself.
 void Sleep(std::uint32_t milliseconds) {
     Begin("Sleep");
     std::unique_lock<std::mutex> lock(M);
     ++S.waitsBegun;
     S.timeouts.push_back(milliseconds);
     const std::uint64_t deadline = S.now + milliseconds;
+    if (!OnFakeThread) {
+        S.now = deadline;
+        Changed.notify_all();
+        return;
+    }
     bool first = true;
     while (S.now < deadline) {
         Block(lock, first);
@@ -587,6 +595,7 @@ Handle CreateThread(std::size_t, ThreadProc start, void* parameter, std::uint32_
     Handle handle = NewObject(std::move(o));
     Trampoline t{start, parameter, reinterpret_cast<std::uintptr_t>(handle)};
     Find(handle, Kind::Thread)->thread = std::make_unique<std::thread>([t] {
+        OnFakeThread = true;
         t.start(t.parameter);
         std::lock_guard<std::mutex> done(M);
         auto it = S.objects.find(t.id);

@@ -90,24 +90,40 @@ TEST_F(SettingsStore, FailedSaveLeavesTheOldFileIntact) {
         const char* name;
         const char* call;
         std::uint32_t shortBy;
+        int times;
     } cases[] = {
-        {"cannot create the new file", "CreateFileW", 0},
-        {"write fails", "WriteFile", 0},
-        {"short write", "WriteFile", 10},
-        {"flush fails", "FlushFileBuffers", 0},
-        {"replace fails", "MoveFileExW", 0},
+        {"cannot create the new file", "CreateFileW", 0, 1},
+        {"write fails", "WriteFile", 0, 1},
+        {"short write", "WriteFile", 10, 1},
+        {"flush fails", "FlushFileBuffers", 0, 1},
+        {"replace fails every time", "MoveFileExW", 0, 5},
     };
     for (const Case& c : cases) {
         PutSettings(OldFile);
         LoadSettings();
         FlipEnabled();
-        fake::FailCall(c.call, 1, false, c.shortBy);
+        for (int i = 1; i <= c.times; ++i)
+            fake::FailCall(c.call, i, false, c.shortBy);
         SaveSettings();
         EXPECT_EQ(fake::GetFile(Path).Bytes, OldFile) << c.name;
         EXPECT_FALSE(fake::HasFile(Path + u".new")) << c.name;
         SaveSettings();  // the next save tries again and succeeds
         EXPECT_EQ(fake::GetFile(Path).Bytes, FormatSettingsFile(0, 60, u"EF")) << c.name;
     }
+}
+
+// Someone reading the file at the moment of the replace holds it for a moment only.
+TEST_F(SettingsStore, ReplaceIsRetriedBriefly) {
+    PutSettings(OldFile);
+    LoadSettings();
+    FlipEnabled();
+    fake::FailCall("MoveFileExW", 1);
+    fake::FailCall("MoveFileExW", 2);
+    SaveSettings();
+    EXPECT_EQ(fake::GetFile(Path).Bytes, FormatSettingsFile(0, 60, u"EF"));
+    EXPECT_EQ(fake::CountCalls("MoveFileExW"), 3);
+    EXPECT_EQ(fake::WaitTimeouts(), (std::vector<std::uint32_t>{20, 20}));
+    EXPECT_FALSE(fake::HasFile(Path + u".new"));
 }
 
 TEST_F(SettingsStore, RemovedFolderMakesSavesFailQuietlyUntilTheNextStart) {
