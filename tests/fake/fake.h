@@ -59,7 +59,9 @@ int CountCalls(const std::string& name, const std::string& argContains = "");
 void ClearCalls();
 std::uint64_t BytesWritten();
 
-// Virtual clock: waits with a time-out end only when the clock passes their deadline.
+// Virtual clock: waits with a time-out end only when the clock passes their
+// deadline. Sleep on a thread the fake started blocks the same way; on the
+// test's own thread it moves the clock by itself.
 void AdvanceClock(std::uint32_t milliseconds);
 std::uint64_t Now();
 // Blocks (real time, bounded) until `count` waits have had to block and one still is.
