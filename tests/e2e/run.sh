@@ -8,6 +8,7 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 source "$ROOT/scripts/wine-lib.sh"
 BUILD="$ROOT/build/mingw"
 WORK=$(mktemp -d /tmp/kestrun-e2e.XXXXXX)
+cd "$WORK"  # never inside a scenario's folder, which is removed when it ends
 
 cleanup() {
     stop_display
@@ -99,14 +100,16 @@ for scenario in $scenarios; do
         Kestrun.HungTargetStillLetsTheProgramEnd)
             python3 "$ROOT/tests/e2e/hold_terminal.py" "$DRIVES/e/.kestrun.dat" 900 &
             HOLDER=$!
-            for _ in $(seq 50); do [ -L "$DRIVES/e/.kestrun.dat" ] && break; sleep 0.1; done ;;
+            for _ in $(seq 50); do [ -L "$DRIVES/e/.kestrun.dat" ] && break; sleep 0.1; done
+            [ -L "$DRIVES/e/.kestrun.dat" ] || echo "the terminal standing in for E's marker is missing" ;;
     esac
     start_watch
     start_helper
     echo "=== scenario $scenario"
-    cd "$PREFIX/drive_c"
-    WINEPREFIX="$PREFIX" KESTRUN_KILL_ROUNDS="${KESTRUN_KILL_ROUNDS:-}" KESTRUN_EXE='C:\Kestrun\Kestrun.exe' timeout 1500 \
-        wine 'C:\e2e\e2e_tests.exe' --gtest_filter="$scenario" 2>&1 | tee "$WORK/scenario.log"
+    # Run from inside the prefix (its C: drive), in a subshell: the folder goes when the scenario ends.
+    (cd "$PREFIX/drive_c" && WINEPREFIX="$PREFIX" KESTRUN_KILL_ROUNDS="${KESTRUN_KILL_ROUNDS:-}" \
+        KESTRUN_EXE='C:\Kestrun\Kestrun.exe' timeout 1500 wine 'C:\e2e\e2e_tests.exe' --gtest_filter="$scenario") 2>&1 |
+        tee "$WORK/scenario.log"
     # A scenario passes only when its one test ran and passed.
     grep -q '^\[  PASSED  \] 1 test' "$WORK/scenario.log" || { status=1; echo "scenario $scenario did not pass"; }
     kill "$HELPER" 2>/dev/null
@@ -122,8 +125,7 @@ done
 if [ -z "${E2E_FILTER:-}" ] || echo Menu | grep -qE "$E2E_FILTER"; then
     prepare_scenario menu
     echo "=== in-process menu"
-    cd "$PREFIX/drive_c"
-    WINEPREFIX="$PREFIX" timeout 120 wine 'C:\e2e\menu_tests.exe' 2>&1 | tee "$WORK/scenario.log"
+    (cd "$PREFIX/drive_c" && WINEPREFIX="$PREFIX" timeout 120 wine 'C:\e2e\menu_tests.exe') 2>&1 | tee "$WORK/scenario.log"
     grep -q '^\[  PASSED  \] 1 test' "$WORK/scenario.log" || { status=1; echo "the in-process menu test did not pass"; }
     wine_stop "$PREFIX"
 fi
