@@ -62,7 +62,6 @@ struct State {
     std::vector<Fault> faults;
     std::uint64_t bytesWritten = 0;
     std::uint64_t now = 0;
-    int waitsBegun = 0;
     int blocked = 0;
     int blockedWaits = 0;  // waits that had to block at least once
     std::vector<std::uint32_t> timeouts;
@@ -76,7 +75,6 @@ struct State {
     std::deque<platform::Message> queue;
     std::vector<std::uint32_t> posted;
     std::vector<std::vector<fake::MenuEntry>> shownMenus;
-    std::uintptr_t nextChoice = 0;
     std::vector<fake::Notification> notifications;
     std::vector<fake::Box> boxes;
 };
@@ -197,7 +195,6 @@ void Block(std::unique_lock<std::mutex>& lock, bool& first) {
 // A wait over events and threads on the virtual clock.
 std::uint32_t WaitOn(std::uint32_t count, const Handle* handles, std::uint32_t ms) {
     std::unique_lock<std::mutex> lock(M);
-    ++S.waitsBegun;
     S.timeouts.push_back(ms);
     for (std::uint32_t i = 0; i < count; ++i)
         if (Find(handles[i], Kind::Event) == nullptr && Find(handles[i], Kind::Thread) == nullptr) {
@@ -398,11 +395,6 @@ void AdvanceClock(std::uint32_t milliseconds) {
     Changed.notify_all();
 }
 
-std::uint64_t Now() {
-    std::lock_guard<std::mutex> lock(M);
-    return S.now;
-}
-
 bool AwaitBlockedWaits(int count) {
     std::unique_lock<std::mutex> lock(M);
     return Changed.wait_for(lock, std::chrono::seconds(10),
@@ -460,11 +452,6 @@ int LiveMenus() {
     std::lock_guard<std::mutex> lock(M);
     return static_cast<int>(std::count_if(S.objects.begin(), S.objects.end(),
                                           [](const auto& o) { return o.second.kind == Kind::Menu; }));
-}
-
-void ChooseFromNextMenu(std::uintptr_t command) {
-    std::lock_guard<std::mutex> lock(M);
-    S.nextChoice = command;
 }
 
 std::vector<Notification> Notifications() {
@@ -572,7 +559,6 @@ std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects,
 void Sleep(std::uint32_t milliseconds) {
     Begin("Sleep");
     std::unique_lock<std::mutex> lock(M);
-    ++S.waitsBegun;
     S.timeouts.push_back(milliseconds);
     const std::uint64_t deadline = S.now + milliseconds;
     if (!OnFakeThread) {
@@ -1153,16 +1139,11 @@ bool SetForegroundWindow(Handle) {
     return true;
 }
 
-// Shows nothing: records the menu as it stands and, when scripted, posts the
-// chosen command as Windows does once the menu closes.
-std::int32_t TrackPopupMenu(Handle menu, std::uint32_t, std::int32_t, std::int32_t, Handle window) {
+// Shows nothing: records the menu as it stands.
+std::int32_t TrackPopupMenu(Handle menu, std::uint32_t, std::int32_t, std::int32_t, Handle) {
     Begin("TrackPopupMenu");
     std::lock_guard<std::mutex> lock(M);
     S.shownMenus.push_back(Snapshot(menu));
-    if (S.nextChoice != 0) {
-        PostLocked(window, WmCommand, S.nextChoice, 0);
-        S.nextChoice = 0;
-    }
     return 0;
 }
 

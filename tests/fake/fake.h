@@ -63,7 +63,6 @@ std::uint64_t BytesWritten();
 // deadline. Sleep on a thread the fake started blocks the same way; on the
 // test's own thread it moves the clock by itself.
 void AdvanceClock(std::uint32_t milliseconds);
-std::uint64_t Now();
 // Blocks (real time, bounded) until `count` waits have had to block and one still is.
 bool AwaitBlockedWaits(int count);
 std::vector<std::uint32_t> WaitTimeouts();  // time-outs of every wait begun, in order
@@ -89,7 +88,6 @@ struct MenuEntry {
 };
 std::vector<std::vector<MenuEntry>> ShownMenus();  // every menu TrackPopupMenu showed, as shown
 int LiveMenus();                                    // menus created and not yet destroyed
-void ChooseFromNextMenu(std::uintptr_t command);    // the next menu shown posts this command
 struct Notification {
     std::uint32_t Message;
     std::uint32_t Flags;
