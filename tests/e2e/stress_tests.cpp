@@ -149,7 +149,8 @@ TEST(Faults, UnmappedTargetIsSkippedThenResumed) {
 TEST(Faults, MarkerDeletedByTheUserComesBack) {
     Kestrun k;
     ASSERT_TRUE(k.Start());
-    ASSERT_TRUE(WaitFor([] { return Exists(L"E:\\.kestrun.dat"); }));
+    // Read, not merely there: while the pass still holds the new file, nobody else may delete it.
+    ASSERT_TRUE(WaitFor([] { return MarkerReads('e') > 0; }));
     SetFileAttributesW(L"E:\\.kestrun.dat", FILE_ATTRIBUTE_NORMAL);
     ASSERT_TRUE(DeleteFileW(L"E:\\.kestrun.dat"));
     k.Command(201);  // the next pass
