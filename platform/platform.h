@@ -24,6 +24,8 @@ struct CriticalSection {
 // Errors and wait results.
 constexpr std::uint32_t ErrorSuccess = 0;
 constexpr std::uint32_t ErrorFileNotFound = 2;
+constexpr std::uint32_t ErrorSharingViolation = 32;
+constexpr std::uint32_t ErrorLockViolation = 33;
 constexpr std::uint32_t ErrorAlreadyExists = 183;
 constexpr std::uint32_t WaitObject0 = 0;
 constexpr std::uint32_t WaitTimeout = 258;

@@ -8,15 +8,32 @@
 namespace {
 
 constexpr std::uint32_t ChunkSize = 64 * 1024;
+constexpr int OpenAttempts = 10;
+constexpr std::uint32_t OpenRetryMs = 50;
 constexpr int ReplaceAttempts = 5;
 constexpr std::uint32_t ReplaceRetryMs = 20;
+
+// A file that another program holds for a moment (a backup, a scanner) is no
+// missing file: taking the defaults for it would let the start-up save
+// overwrite the user's choices. So a sharing conflict is waited out briefly.
+platform::Handle OpenSettingsFile(const std::u16string& path) {
+    for (int attempt = 1;; ++attempt) {
+        const platform::Handle file = platform::CreateFileW(path, platform::GenericRead,
+                                                            platform::FileShareRead | platform::FileShareWrite,
+                                                            platform::OpenExisting, platform::FileAttributeNormal);
+        if (file != platform::InvalidHandleValue || attempt == OpenAttempts)
+            return file;
+        const std::uint32_t error = platform::GetLastError();
+        if (error != platform::ErrorSharingViolation && error != platform::ErrorLockViolation)
+            return file;
+        platform::Sleep(OpenRetryMs);
+    }
+}
 
 // Reads the file in chunks through the lenient reader. False when it cannot
 // be opened or is refused for its byte order, which both mean: no file.
 bool ReadSettingsFile(const std::u16string& path, SettingsValues& values) {
-    const platform::Handle file = platform::CreateFileW(path, platform::GenericRead,
-                                                        platform::FileShareRead | platform::FileShareWrite,
-                                                        platform::OpenExisting, platform::FileAttributeNormal);
+    const platform::Handle file = OpenSettingsFile(path);
     if (file == platform::InvalidHandleValue)
         return false;
     SettingsReader reader;

@@ -48,6 +48,7 @@ struct Fault {
     bool sticky = false;
     std::uint32_t shortBy = 0;
     std::function<void()> before;
+    std::uint32_t error = 0;
 };
 
 struct State {
@@ -128,10 +129,12 @@ Outcome Begin(const std::string& name, const std::u16string& arg = u"") {
                 if (count == f.nth)
                     hooks.push_back(f.before);
             } else if (count == f.nth || (f.sticky && count > f.nth)) {
-                if (f.shortBy > 0)
+                if (f.shortBy > 0) {
                     outcome.shortBy = f.shortBy;
-                else
+                } else {
                     outcome.fail = true;
+                    LastError = f.error;
+                }
             }
         }
     }
@@ -356,14 +359,14 @@ bool GetRegistryValue(const std::u16string& key, const std::u16string& name, std
     return true;
 }
 
-void FailCall(const std::string& name, int nth, bool sticky, std::uint32_t shortBy) {
+void FailCall(const std::string& name, int nth, bool sticky, std::uint32_t shortBy, std::uint32_t error) {
     std::lock_guard<std::mutex> lock(M);
-    S.faults.push_back(Fault{name, S.callCounts[name] + nth, sticky, shortBy, nullptr});
+    S.faults.push_back(Fault{name, S.callCounts[name] + nth, sticky, shortBy, nullptr, error});
 }
 
 void BeforeCall(const std::string& name, int nth, std::function<void()> action) {
     std::lock_guard<std::mutex> lock(M);
-    S.faults.push_back(Fault{name, S.callCounts[name] + nth, false, 0, std::move(action)});
+    S.faults.push_back(Fault{name, S.callCounts[name] + nth, false, 0, std::move(action), 0});
 }
 
 std::vector<Call> Calls() {
@@ -668,6 +671,7 @@ Handle CreateFileW(const std::u16string& path, std::uint32_t desiredAccess, std:
                    std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) {
     if (Begin("CreateFileW", path).fail)
         return InvalidHandleValue;
+    LastError = ErrorFileNotFound;  // what every refusal below reports
     std::lock_guard<std::mutex> lock(M);
     const std::u16string key = Key(path);
     if (key.rfind(u"\\\\.\\", 0) == 0) {

@@ -47,10 +47,11 @@ void PutRegistryValue(const std::u16string& key, const std::u16string& name, std
 bool GetRegistryValue(const std::u16string& key, const std::u16string& name, std::uint32_t* type,
                       std::string* bytes);
 
-// Faults: the Nth call (1-based, counted from now) of `name` fails; with
-// `sticky` every later call fails as well. For WriteFile, `shortBy` > 0 makes
-// the call succeed while writing that many bytes fewer.
-void FailCall(const std::string& name, int nth, bool sticky = false, std::uint32_t shortBy = 0);
+// Faults: the Nth call (1-based, counted from now) of `name` fails, leaving
+// `error` as the last error; with `sticky` every later call fails as well. For
+// WriteFile, `shortBy` > 0 makes the call succeed while writing that many bytes fewer.
+void FailCall(const std::string& name, int nth, bool sticky = false, std::uint32_t shortBy = 0,
+              std::uint32_t error = 0);
 // Runs `action` (outside the fake's lock) just before the Nth call of `name`.
 void BeforeCall(const std::string& name, int nth, std::function<void()> action);
 

@@ -112,6 +112,33 @@ TEST_F(SettingsStore, FailedSaveLeavesTheOldFileIntact) {
     }
 }
 
+// A file held by another program for a moment is waited for; one that stays
+// held, or is plainly not there, is treated as missing.
+TEST_F(SettingsStore, OpenWaitsOutABriefSharingConflict) {
+    struct Case {
+        const char* name;
+        std::uint32_t error;
+        int failures;
+        std::u16string drives;
+        int sleeps;
+    } cases[] = {
+        {"held twice, then free", platform::ErrorSharingViolation, 2, u"G", 2},
+        {"locked once", platform::ErrorLockViolation, 1, u"G", 1},
+        {"held throughout", platform::ErrorSharingViolation, 10, u"EF", 9},
+        {"access denied is no conflict", 5, 1, u"EF", 0},
+    };
+    for (const Case& c : cases) {
+        PutSettings("Drives=G\r\n");
+        fake::ClearCalls();
+        const std::size_t before = fake::WaitTimeouts().size();
+        for (int i = 1; i <= c.failures; ++i)
+            fake::FailCall("CreateFileW", i, false, 0, c.error);
+        LoadSettings();
+        EXPECT_EQ(SnapshotTargetDrives(), c.drives) << c.name;
+        EXPECT_EQ(static_cast<int>(fake::WaitTimeouts().size() - before), c.sleeps) << c.name;
+    }
+}
+
 // Someone reading the file at the moment of the replace holds it for a moment only.
 TEST_F(SettingsStore, ReplaceIsRetriedBriefly) {
     PutSettings(OldFile);
