@@ -7,9 +7,7 @@
 
 namespace {
 
-std::u16string RootPath(char16_t letter) { return std::u16string{letter, u':', u'\\'}; }
-
-bool IsRemovable(char16_t letter) { return platform::GetDriveTypeW(RootPath(letter)) == platform::DriveRemovable; }
+bool IsRemovable(char16_t letter) { return platform::GetDriveTypeW(DriveRootPath(letter)) == platform::DriveRemovable; }
 
 // STORAGE_DEVICE_DESCRIPTOR: Version, Size, four type bytes, four offsets, then BusType.
 constexpr std::size_t BusTypeOffset = 28;
@@ -17,6 +15,8 @@ constexpr std::uint32_t QuerySize = 12;      // STORAGE_PROPERTY_QUERY, all zero
 constexpr std::uint32_t DescriptorSize = 512;
 
 }  // namespace
+
+std::u16string DriveRootPath(char16_t letter) { return std::u16string{letter, u':', u'\\'}; }
 
 std::u16string ListCandidateDrives() {
     std::u16string candidates;
@@ -28,7 +28,7 @@ std::u16string ListCandidateDrives() {
         // Exact, one unit: a NUL left by a failed Windows-directory lookup matches nothing.
         if (!AppPaths.SystemDriveLetter.empty() && AppPaths.SystemDriveLetter[0] == letter)
             continue;
-        const std::uint32_t type = platform::GetDriveTypeW(RootPath(letter));
+        const std::uint32_t type = platform::GetDriveTypeW(DriveRootPath(letter));
         if (type == platform::DriveRemovable || type == platform::DriveFixed)
             candidates.push_back(letter);
     }

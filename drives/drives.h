@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <string>
 
+// The drive's root path: the letter, a colon and a backslash (E:\ for E).
+std::u16string DriveRootPath(char16_t letter);
+
 std::u16string ListCandidateDrives();
 std::uint32_t QueryBusType(char16_t letter);
 std::u16string BusLabel(char16_t letter);

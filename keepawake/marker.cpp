@@ -1,4 +1,5 @@
 #include "app/state.h"
+#include "drives/drives.h"
 #include "keepawake/keepawake.h"
 #include "platform/platform.h"
 
@@ -14,9 +15,7 @@ void DeleteMarkerFile(const std::u16string& path) {
 }  // namespace
 
 std::u16string MarkerPath(char16_t letter) {
-    std::u16string path{letter, u':', u'\\'};
-    path += u".kestrun.dat";
-    return path;
+    return DriveRootPath(letter) + u".kestrun.dat";
 }
 
 // `letter` is the target the marker belongs to. A pass works on a copy of the

@@ -1,4 +1,5 @@
 #include "app/state.h"
+#include "drives/drives.h"
 #include "keepawake/keepawake.h"
 #include "platform/platform.h"
 
@@ -15,8 +16,7 @@ platform::Handle OpenMarkerUnbuffered(const std::u16string& path) {
 void KeepAwakePass(void* readBuffer) {
     const std::u16string targets = SnapshotTargetDrives();
     for (const char16_t letter : targets) {
-        const std::u16string root{letter, u':', u'\\'};
-        if (platform::GetDriveTypeW(root) == platform::DriveNoRootDir)
+        if (platform::GetDriveTypeW(DriveRootPath(letter)) == platform::DriveNoRootDir)
             continue;
         const std::u16string path = MarkerPath(letter);
         if (!EnsureMarker(path, letter))
