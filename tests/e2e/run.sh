@@ -1,134 +1,106 @@
 #!/usr/bin/env bash
-# Runs the end-to-end scenarios against the real Kestrun.exe under Wine: each
-# in a fresh prefix with E: removable, F: fixed and G: a CD-ROM mapped to
-# empty folders, an inotify watcher logging every access to those folders,
-# and Xvfb as the display when there is none.
+# The real Kestrun.exe under Wine, driven from outside: E: removable, F: and
+# H: fixed, G: a CD-ROM, each an empty folder watched by inotify. Messages and
+# keys go in through poke.exe; the settings file, the markers and the registry
+# are read back from Linux. Ends with "N passed, M failed".
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 source "$ROOT/scripts/wine-lib.sh"
-BUILD="$ROOT/build/mingw"
 WORK=$(mktemp -d /tmp/kestrun-e2e.XXXXXX)
-cd "$WORK"  # never inside a scenario's folder, which is removed when it ends
+PREFIX=$WORK/prefix D=$WORK/drives
+trap 'kill $(jobs -p) 2>/dev/null; wine_stop "$PREFIX"; stop_display; rm -rf "$WORK"' EXIT
+passed=0 failed=0
 
-cleanup() {
-    stop_display
-    rm -rf "$WORK"
+check() {  # check NAME COMMAND...: one named expectation
+    if "${@:2}"; then passed=$((passed + 1)); echo "ok    $1"; else failed=$((failed + 1)); echo "FAIL  $1"; fi
 }
-trap cleanup EXIT
-
-
-# prepare_scenario NAME: a fresh prefix and drives under $WORK/NAME.
-prepare_scenario() {
-    local dir="$WORK/$1"
-    PREFIX="$dir/prefix"
-    DRIVES="$dir/drives"
-    wine_fresh_prefix "$PREFIX"
-    wine_map_drive "$PREFIX" e floppy "$DRIVES/e"
-    wine_map_drive "$PREFIX" f hd "$DRIVES/f"
-    wine_map_drive "$PREFIX" g cdrom "$DRIVES/g"
-    mkdir -p "$PREFIX/drive_c/Kestrun" "$PREFIX/drive_c/e2e"
-    cp "$BUILD/Kestrun.exe" "$PREFIX/drive_c/Kestrun/"
-    cp "$BUILD/e2e_tests.exe" "$BUILD/menu_tests.exe" "$PREFIX/drive_c/e2e/"
-    EVENTS="$PREFIX/drive_c/e2e/events.log"
-    : >"$EVENTS"
-}
-
-# Every access to the mapped drives, for the scenarios to read back.
-start_watch() {
-    inotifywait -m -r -e access,modify,attrib,close_write,open,moved_to,moved_from,create,delete \
-        --format '%w%f %e' -o "$EVENTS" "$DRIVES" 2>"$WORK/inotify.err" &
-    WATCH_PID=$!
-    for _ in $(seq 100); do grep -q "Watches established" "$WORK/inotify.err" 2>/dev/null && return 0; sleep 0.05; done
+eventually() { for _ in $(seq 200); do "$@" && return 0; sleep 0.05; done; "$@"; }  # up to 10 s
+win() { WINEPREFIX=$PREFIX wine "$@" 2>/dev/null; }
+poke() { win 'C:\k\poke.exe' "$@"; }
+start() { win 'C:\k\Kestrun.exe' & KESTRUN=$!; poke send 0; }
+settings() { printf '\xEF\xBB\xBF# Kestrun config\r\nEnabled=%s\r\nIntervalSec=%s\r\nDrives=%s\r\n' "$@" | cmp -s - "$CONFIG"; }
+marker() { head -c 4096 /dev/zero | cmp -s - "$D/$1/.kestrun.dat"; }
+no_marker() { [ ! -e "$D/$1/.kestrun.dat" ]; }
+hidden_system() { [ $(($(poke attr "$1:\\.kestrun.dat" | tr -d "\r") & 6)) -eq 6 ]; }
+run_value() { win reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v Kestrun 2>/dev/null | grep -qF "$1"; }
+no_run_value() { ! run_value Kestrun; }
+ended() { ! kill -0 "$KESTRUN" 2>/dev/null; }
+exit_code() { wait "$KESTRUN"; [ $? -eq "$1" ]; }
+hard_kill() { pkill -9 -f 'C:\\k\\Kestrun.exe'; wait "$KESTRUN" 2>/dev/null; }
+# The file is always whole: some state's exact bytes, never torn, never empty.
+whole() { python3 -c 'import re,sys; sys.exit(not re.fullmatch(rb"\xef\xbb\xbf# Kestrun config\r\nEnabled=[01]\r\nIntervalSec=(15|30|60|120)\r\nDrives=E\r\n", open(sys.argv[1], "rb").read()))' "$CONFIG"; }
+# A read that never returns: some process other than the terminal's holder has H's marker open.
+stuck_on_h() {
+    for p in /proc/[0-9]*; do
+        [ "$p" != "/proc/$HOLDER" ] && ls -l "$p/fd" 2>/dev/null | grep -q " $(readlink "$D/h/.kestrun.dat")\$" && return 0
+    done
+    return 1
 }
 
-stop_watch() { kill "$WATCH_PID" 2>/dev/null; wait "$WATCH_PID" 2>/dev/null; }
-
-# What a scenario cannot do from inside Wine, done on request: the driver
-# drops a file named after the action into C:\e2e\ask and waits for
-# C:\e2e\answer-<action> to appear.
-do_action() {
-    case "$1" in
-        unmap-e) mv "$DRIVES/e" "$DRIVES/e.away" ;;
-        map-e) mv "$DRIVES/e.away" "$DRIVES/e" ;;
-        open-files)  # every handle any process holds open under the mapped drives
-            find /proc/[0-9]*/fd -maxdepth 1 -lname "$DRIVES/*" -printf '%l\n' 2>/dev/null ;;
-        marker-held)  # which processes hold E's marker open (it may be a terminal), and what it is
-            target=$(readlink -f "$DRIVES/e/.kestrun.dat")
-            echo "marker: $target"
-            find /proc/[0-9]*/fd -maxdepth 1 -lname "$target" 2>/dev/null | cut -d/ -f3 | sort -u |
-                while read -r pid; do echo "held by $(cat "/proc/$pid/comm")"; done ;;
-        kestrun-rss)  # resident memory of the Kestrun process, in kB
-            for status in /proc/[0-9]*/status; do
-                if grep -q '^Name:.*Kestrun.exe' "$status" 2>/dev/null; then
-                    awk '/^VmRSS:/ {print $2}' "$status"
-                fi
-            done ;;
-        *) echo "unknown action $1" ;;
-    esac
-}
-
-start_helper() {
-    local ask="$PREFIX/drive_c/e2e/ask"
-    mkdir -p "$ask"
-    (
-        while true; do
-            for request in "$ask"/*; do
-                [ -e "$request" ] || continue
-                action=$(basename "$request")
-                do_action "$action" >"$PREFIX/drive_c/e2e/answer.tmp" 2>&1
-                mv "$PREFIX/drive_c/e2e/answer.tmp" "$PREFIX/drive_c/e2e/answer-$action"
-                rm -f "$request"
-            done
-            sleep 0.05
-        done
-    ) &
-    HELPER=$!
-}
-
+wine_fresh_prefix "$PREFIX" || exit 1
+wine_map_drive "$PREFIX" e floppy "$D/e"
+wine_map_drive "$PREFIX" f hd "$D/f"
+wine_map_drive "$PREFIX" g cdrom "$D/g"
+wine_map_drive "$PREFIX" h hd "$D/h"
+mkdir -p "$PREFIX/drive_c/k"
+cp "$ROOT/build/mingw/Kestrun.exe" "$ROOT/build/mingw/poke.exe" "$PREFIX/drive_c/k/"
+CONFIG="$PREFIX/drive_c/users/$(whoami)/AppData/Roaming/Kestrun/config.ini"
+python3 "$ROOT/tests/e2e/hold_terminal.py" "$D/h/.kestrun.dat" 900 & HOLDER=$!
+inotifywait -qm -r -e modify,attrib,close_write,moved_to,moved_from,create,delete --format '%w%f %e' \
+    -o "$WORK/events" "$D" 2>/dev/null &
 [ -n "${DISPLAY:-}" ] || start_display || exit 1
-mkdir -p "$ROOT/build/test-logs"
-rm -f "$ROOT"/build/test-logs/e2e-*.events
-scenarios=$(grep -hoE '^TEST\([A-Za-z]+, [A-Za-z]+\)' "$ROOT"/tests/e2e/e2e_tests.cpp "$ROOT"/tests/e2e/stress_tests.cpp |
-    sed -E 's/TEST\(([A-Za-z]+), ([A-Za-z]+)\)/\1.\2/')
-[ -n "${E2E_FILTER:-}" ] && scenarios=$(echo "$scenarios" | grep -E "$E2E_FILTER")
-status=0
-for scenario in $scenarios; do
-    prepare_scenario "$scenario"
-    case "$scenario" in
-        Faults.ReadOnlyTargetIsSkippedQuietly) chattr +i "$DRIVES/f" ;;
-        # A terminal stands in for E's marker: every read of it waits for good.
-        Kestrun.HungTargetStillLetsTheProgramEnd)
-            python3 "$ROOT/tests/e2e/hold_terminal.py" "$DRIVES/e/.kestrun.dat" 900 &
-            HOLDER=$!
-            for _ in $(seq 50); do [ -L "$DRIVES/e/.kestrun.dat" ] && break; sleep 0.1; done
-            [ -L "$DRIVES/e/.kestrun.dat" ] || echo "the terminal standing in for E's marker is missing" ;;
-    esac
-    start_watch
-    start_helper
-    echo "=== scenario $scenario"
-    # Run from inside the prefix (its C: drive), in a subshell: the folder goes when the scenario ends.
-    (cd "$PREFIX/drive_c" && WINEPREFIX="$PREFIX" KESTRUN_KILL_ROUNDS="${KESTRUN_KILL_ROUNDS:-}" \
-        KESTRUN_EXE='C:\Kestrun\Kestrun.exe' timeout 1500 wine 'C:\e2e\e2e_tests.exe' --gtest_filter="$scenario") 2>&1 |
-        tee "$WORK/scenario.log"
-    # A scenario passes only when its one test ran and passed.
-    grep -q '^\[  PASSED  \] 1 test' "$WORK/scenario.log" || { status=1; echo "scenario $scenario did not pass"; }
-    kill "$HELPER" 2>/dev/null
-    stop_watch
-    wine_stop "$PREFIX"
-    cp "$EVENTS" "$ROOT/build/test-logs/e2e-$scenario.events"
-    [ -n "${HOLDER:-}" ] && kill $HOLDER 2>/dev/null
-    HOLDER=""
-    chattr -i "$DRIVES/f" 2>/dev/null
-    rm -rf "$WORK/$scenario"
-done
+sleep 0.5
 
-if [ -z "${E2E_FILTER:-}" ] || echo Menu | grep -qE "$E2E_FILTER"; then
-    prepare_scenario menu
-    echo "=== in-process menu"
-    (cd "$PREFIX/drive_c" && WINEPREFIX="$PREFIX" timeout 120 wine 'C:\e2e\menu_tests.exe') 2>&1 | tee "$WORK/scenario.log"
-    grep -q '^\[  PASSED  \] 1 test' "$WORK/scenario.log" || { status=1; echo "the in-process menu test did not pass"; }
-    wine_stop "$PREFIX"
-fi
-# Over all scenarios: nothing but the markers was ever written on a target drive.
-bash "$ROOT/tests/e2e/check_writes.sh" "$ROOT"/build/test-logs/e2e-*.events || status=1
-exit $status
+start
+check "first start saves the defaults with the removable drive" eventually settings 1 30 E
+check "first start makes E's marker: 4096 zero bytes" eventually marker e
+check "E's marker is hidden and system" hidden_system E
+check "no marker on the fixed drive or the CD-ROM" eval 'no_marker f && no_marker g'
+before=$(stat -c %y "$CONFIG")
+check "a second instance exits 0 at once" env WINEPREFIX="$PREFIX" timeout 20 wine 'C:\k\Kestrun.exe'
+check "and leaves the settings file alone" eval '[ "$(stat -c %y "$CONFIG")" = "$before" ] && settings 1 30 E'
+
+poke send 273 100
+check "the on/off command is saved" settings 0 30 E
+poke send 32769 0 515
+check "a double-click switches it back on" settings 1 30 E
+poke send 273 203
+check "an interval command is saved" settings 1 120 E
+poke send 273 305
+check "choosing F saves it and makes F's marker" eval 'settings 1 120 EF && eventually marker f'
+poke send 273 305
+check "dropping F saves it and deletes F's marker" eval 'settings 1 120 E && no_marker f'
+poke send 273 101
+check "start with Windows writes the quoted path" run_value '"C:\k\Kestrun.exe"'
+poke send 273 101
+check "and a second choice removes it" no_run_value
+
+poke post 32769 0 517 && poke keys 40 40 40 39 40 40 13
+check "the real menu by keyboard: intervals, third item" eventually settings 1 60 E
+poke post 32769 0 517 && poke keys 40 13
+check "the real menu by keyboard: on/off" eventually settings 0 60 E
+poke send 273 100
+
+# Hard kills while commands pour in never leave a torn or empty settings file.
+torn=0
+for round in $(seq 24); do
+    poke storm 40 "$round" && sleep "0.0$((RANDOM % 10))"
+    hard_kill
+    whole || torn=$((torn + 1))
+    start
+done
+check "24 hard kills during command storms: the file is always whole" [ $torn -eq 0 ]
+grep -q 'Enabled=0' "$CONFIG" && poke send 273 100
+
+# H's marker is a terminal: its read never returns, and exit must still end the process.
+poke send 273 307
+check "a hung read is under way on H" eventually stuck_on_h
+poke post 32769 0 517 && poke keys 38 13
+check "exit by the real menu ends the process despite the hung read" eval 'eventually ended || eventually ended'
+check "with exit code 0" exit_code 0
+
+strays=$(grep -v '/\.kestrun\.dat ' "$WORK/events")
+check "nothing but markers was written on the drives" [ -z "$strays" ]
+[ -z "$strays" ] || echo "$strays"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

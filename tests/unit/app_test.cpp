@@ -1,0 +1,58 @@
+#include <thread>
+
+#include "drives/drives.h"
+#include "tests/unit/world.h"
+#include "tray/tray.h"
+
+TEST_F(World, ToggleAppendsAtTheEndAndDropsTheFirstOccurrence) {
+    const std::tuple<std::u16string, char16_t, std::u16string, bool> cases[] = {
+        {u"", u'E', u"E", true}, {u"FE", u'G', u"FEG", true}, {u"EFE", u'E', u"FE", false}, {u"E", u'e', u"Ee", true},
+    };
+    for (const auto& [before, letter, after, added] : cases) {
+        ReplaceTargetDrives(before);
+        EXPECT_EQ(ToggleTargetDrive(letter), added);
+        EXPECT_TRUE(SnapshotTargetDrives() == after);
+    }
+}
+
+// Under ThreadSanitizer: the worker's reads race the main thread's changes.
+TEST_F(World, WorkerAndMainThreadShareTheTargetsSafely) {
+    ReplaceTargetDrives(u"F");
+    std::thread worker([] {
+        for (int i = 0; i < 20000; ++i) {
+            const std::u16string copy = SnapshotTargetDrives();
+            EXPECT_TRUE(copy == u"F" || copy == u"FE") << i;
+            EXPECT_GE(Settings.IntervalSec.load() + IsTargetDrive(u'E'), 15);
+        }
+    });
+    for (int i = 0; i < 20000; ++i)
+        ToggleTargetDrive(u'E'), SetIntervalSec(i % 2 ? 15 : 120), FlipEnabled();
+    worker.join();
+}
+
+TEST_F(World, CandidateDrivesDefaultsAndBusLabels) {
+    // Windows on C:. Types: 2 removable, 3 fixed, 4 remote, 5 CD-ROM, 6 RAM disk.
+    // Buses: 1 SCSI, 4 IEEE 1394, 7 USB, 11 SATA, 12 SD, 13 MMC, 17 NVMe.
+    fake::Drives = {{'C', {3, 7}}, {'D', {3, 11}}, {'E', {2, 0}}, {'F', {3, 7}},  {'G', {5, 7}}, {'H', {4, 7}},
+                    {'I', {3, 17}}, {'J', {3, 12}}, {'K', {3, 4}}, {'M', {3, 13}}, {'R', {6, 7}}, {'S', {3, 1}}};
+    EXPECT_TRUE(ListCandidateDrives() == u"DEFIJKMS");
+    EXPECT_TRUE(DefaultTargetDrives() == u"EFJKM");
+    EXPECT_TRUE(BusLabel(u'E') == u"リムーバブル" && BusLabel(u'F') == u"USB");
+    const std::pair<std::uint32_t, std::u16string> labels[] = {
+        {1, u"SCSI"}, {3, u"ATA"}, {4, u"IEEE1394"}, {7, u"USB"}, {8, u"RAID"}, {11, u"SATA"},
+        {12, u"SD"},  {13, u"MMC"}, {17, u"NVMe"},   {0, u"内蔵"}, {2, u"内蔵"},
+    };
+    for (const auto& [bus, label] : labels)
+        EXPECT_TRUE(LabelForBus(bus) == label) << bus;
+}
+
+TEST(Texts, UserVisibleTextsByteForByte) {
+    EXPECT_TRUE(TrayTipText(1, 30) == u"Kestrun - ON (30s)" && TrayTipText(0, 3600) == u"Kestrun - OFF (3600s)");
+    EXPECT_TRUE(OnOffItemText(1) == u"稼働中（クリックで停止）" && OnOffItemText(0) == u"停止中（クリックで開始）");
+    EXPECT_TRUE(DriveItemText(u'E', u"USB") == u"E:  (USB)" && IntervalItemText(120) == u"120 秒ごと");
+    EXPECT_TRUE(AboutText() ==
+                u"Kestrun 0.1\n\n外付けHDDなどが省電力で眠り、開くたびにスピンアップ待ちでもたつく問題を防ぎます。\n"
+                u"対象ドライブを定期的に「無害な非バッファ読み取り」して眠らせません。\n"
+                u"書き込みゼロ（ディスク寿命に無害）・管理者権限不要。\n\n"
+                u"The Kestrun project - free to use, provided without any warranty.");
+}

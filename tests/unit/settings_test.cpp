@@ -1,0 +1,77 @@
+#include "settings/settings.h"
+#include "tests/unit/world.h"
+
+namespace {
+using namespace std::string_literals;
+const std::string Bom = "\xEF\xBB\xBF";
+
+// Reads `bytes` fed in chunks of `chunk` bytes; nullopt when the byte order is refused.
+std::optional<SettingsValues> Read(const std::string& bytes, std::size_t chunk) {
+    SettingsReader reader;
+    for (std::size_t at = 0; at < bytes.size(); at += chunk)
+        FeedSettingsBytes(reader, bytes.data() + at, std::min(chunk, bytes.size() - at));
+    FinishSettingsBytes(reader);
+    return reader.encoding == SettingsReader::Encoding::Refused ? std::nullopt : std::optional(reader.values);
+}
+}  // namespace
+
+TEST(SettingsText, LenientRulesWhateverTheChunking) {
+    std::string utf16 = "\xFF\xFE";
+    for (const char16_t unit : std::u16string(u"IntervalSec=60\r\nDrives=E\u3042"))
+        utf16 += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    const std::tuple<std::string, std::int32_t, std::int32_t, std::u16string> cases[] = {
+        {Bom + "# Kestrun config\r\nEnabled=0\r\nIntervalSec=60\r\nDrives=EF\r\n", 0, 60, u"EF"},
+        {"Enabled=0\nDrives=E", 0, 30, u"E"},                          // no byte-order mark
+        {utf16, 1, 60, u"E\u3042"},                                     // UTF-16 LE
+        {"Drives=E\rF \r \n", 1, 30, u"E\rF"},                          // a lone CR stays, the end is trimmed
+        {"Drives= E\0F\n"s, 1, 30, u" E"},                              // the NUL cuts
+        {std::string(511, '#') + "Drives=Q\n", 1, 30, u"Q"},            // a new piece after 511 units
+        {"Drives=" + std::string(600, 'X'), 1, 30, std::u16string(504, u'X')},
+        {"IntervalSec=4294967356\nEnabled=-9999999999", 1, 30, u""},    // saturates, then out of range
+        {"IntervalSec=+3600x\nEnabled=abc", 0, 3600, u""},
+        {"IntervalSec=4\nIntervalSec=15\nIntervalSec=3601", 1, 15, u""},  // the last valid line wins
+        {"enabled=0\n Enabled=0\nEnabled =0\nIntervalSec=\xEF\xBC\x96\xEF\xBC\x90", 1, 30, u""},  // exact keys
+        {"Drives=E\xFF\xE3\x81" "F", 1, 30, u"E\uFFFD\uFFFDF"},        // invalid UTF-8 becomes U+FFFD
+    };
+    for (const auto& [bytes, enabled, interval, drives] : cases)
+        for (const std::size_t chunk : {std::size_t{1}, std::size_t{3}, bytes.size()}) {
+            const auto v = Read(bytes, chunk);
+            EXPECT_TRUE(v && v->Enabled == enabled && v->IntervalSec == interval && v->Drives == drives)
+                << bytes << " in chunks of " << chunk;
+        }
+    EXPECT_FALSE(Read("\xFE\xFF\0D"s, 1)) << "big-endian UTF-16 is refused";
+}
+
+TEST(SettingsText, SaveWritesExactBytesThatReadBack) {
+    EXPECT_EQ(FormatSettingsFile(0, 120, u"E\u00e9"),
+              Bom + "# Kestrun config\r\nEnabled=0\r\nIntervalSec=120\r\nDrives=E\xC3\xA9\r\n");
+    for (const std::u16string drives : {u"", u"e\U0001F600Z", u"E\xD800"})
+        EXPECT_TRUE(Read(FormatSettingsFile(1, 15, drives), 2)->Drives == (drives == u"E\xD800" ? u"E\uFFFD" : drives));
+}
+
+// Whatever step fails, the old file stays byte for byte and no temporary file is left.
+TEST_F(World, FailedSaveLeavesTheOldFile) {
+    const std::u16string path = AppPaths.SettingsFilePath, temporary = path + u".new";
+    const fake::Fault faults[] = {
+        {"CreateFileW", 1, 5},      {"WriteFile", 1, 112},          {"WriteFile", 1, 0, false, 7},
+        {"FlushFileBuffers", 1, 5}, {"MoveFileExW", 1, 32, true},
+    };
+    fake::Drives = {{'C', {}}};
+    for (const fake::Fault& fault : faults) {
+        fake::Files = {{path, {"old"}}}, fake::Faults = {fault}, fake::Calls.clear();
+        SaveSettings();
+        EXPECT_TRUE(fake::Files[path].Bytes == "old" && !fake::Files.contains(temporary)) << fault.Call;
+    }
+    fake::Faults = {{"MoveFileExW", 1, 32}, {"MoveFileExW", 2, 32}}, fake::Calls.clear();  // another program holds it a moment
+    SaveSettings();
+    EXPECT_TRUE(fake::Files[path].Bytes == FormatSettingsFile(1, 30, u"") && !fake::Files.contains(temporary));
+}
+
+// A file held by another program for a moment is waited for, not taken as missing.
+TEST_F(World, LoadWaitsOutABriefSharingConflict) {
+    fake::Drives = {{'C', {}}};
+    fake::Files = {{u"C:\\Users\\Tester\\AppData\\Roaming\\Kestrun\\config.ini", {Bom + "IntervalSec=60"}}};
+    fake::Faults = {{"CreateFileW", 1, 32}, {"CreateFileW", 2, 33}};
+    LoadSettings();
+    EXPECT_EQ(Settings.IntervalSec.load(), 60);
+}

@@ -1,0 +1,21 @@
+#pragma once
+// A clean fake world for each host test: the defaults, the lock, both events.
+#include <gtest/gtest.h>
+
+#include "app/state.h"
+#include "tests/fake/fake.h"
+
+struct World : ::testing::Test {
+    void SetUp() override {
+        fake::Reset();
+        Settings.Enabled = 1, Settings.IntervalSec = 30;
+        AppPaths = {u"C:\\K\\Kestrun.exe", u"C:\\K\\config.ini", u"C"};
+        platform::InitializeCriticalSection(&SettingsLock);
+        ReplaceTargetDrives(u"");
+        StopEvent = platform::CreateEventW(true, false), WakeEvent = platform::CreateEventW(false, false);
+    }
+    void TearDown() override {
+        EXPECT_EQ(fake::LockViolations, 0) << "a platform call was made while SettingsLock was held";
+        platform::DeleteCriticalSection(&SettingsLock);
+    }
+};
