@@ -6,7 +6,7 @@
 constexpr std::uint32_t MarkerSize = 4096;
 
 std::u16string MarkerPath(char16_t letter);
-bool EnsureMarker(const std::u16string& path, char16_t letter);
+bool EnsureMarker(char16_t letter);
 void RemoveMarker(char16_t letter);
 
 void KeepAwakePass(void* readBuffer);

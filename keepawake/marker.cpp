@@ -18,31 +18,35 @@ std::u16string MarkerPath(char16_t letter) {
     return DriveRootPath(letter) + u".kestrun.dat";
 }
 
-// `letter` is the target the marker belongs to. A pass works on a copy of the
-// targets taken before it started; if the user has dropped the drive since,
-// its marker was just deleted and must not come back. The second look after
-// creating closes the gap where the drive is dropped while the file is made:
-// either that look sees the drop, or the drop's own deletion comes later.
-bool EnsureMarker(const std::u16string& path, char16_t letter) {
+// A pass works on a copy of the targets taken before it started, and the user
+// may drop a drive at any moment of it; a dropped drive must not keep a
+// marker. One rule covers it: whatever the pass holds open it shares for
+// deletion (the drop's RemoveMarker then succeeds and the file goes when the
+// pass lets go), and the marker is made only for a drive that is a target
+// both before and after the making, so a drop that came in between is undone.
+bool EnsureMarker(char16_t letter) {
+    const std::u16string path = MarkerPath(letter);
     const std::uint32_t attributes = platform::GetFileAttributesW(path);
     if (attributes != platform::InvalidFileAttributes && (attributes & platform::FileAttributeDirectory) == 0)
         return true;
     if (!IsTargetDrive(letter))
         return false;
-    const platform::Handle file =
-        platform::CreateFileW(path, platform::GenericWrite, platform::FileShareRead, platform::CreateAlways,
-                              platform::FileAttributeHidden | platform::FileAttributeSystem);
+    const platform::Handle file = platform::CreateFileW(
+        path, platform::GenericWrite, platform::FileShareRead | platform::FileShareDelete, platform::CreateAlways,
+        platform::FileAttributeHidden | platform::FileAttributeSystem);
     if (file == platform::InvalidHandleValue)
         return false;
     std::uint32_t written = 0;
     platform::WriteFile(file, ZeroBlock, MarkerSize, &written);
     platform::FlushFileBuffers(file);
     platform::CloseHandle(file);
-    if (!IsTargetDrive(letter)) {
+    // A short marker (a full drive) would be answered from the file system's
+    // own tables and never reach the device: delete it, and a later pass makes it whole.
+    if (written != MarkerSize || !IsTargetDrive(letter)) {
         DeleteMarkerFile(path);
         return false;
     }
-    return written == MarkerSize;
+    return true;
 }
 
 void RemoveMarker(char16_t letter) {

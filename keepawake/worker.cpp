@@ -7,7 +7,9 @@ namespace {
 
 platform::Handle OpenMarkerUnbuffered(const std::u16string& path) {
     // No buffering: a read served from the system cache would never reach the drive.
-    return platform::CreateFileW(path, platform::GenericRead, platform::FileShareRead | platform::FileShareWrite,
+    // Delete sharing: a drive dropped while the read waits for it to spin up loses its marker all the same.
+    return platform::CreateFileW(path, platform::GenericRead,
+                                 platform::FileShareRead | platform::FileShareWrite | platform::FileShareDelete,
                                  platform::OpenExisting, platform::FileFlagNoBuffering);
 }
 
@@ -19,12 +21,12 @@ void KeepAwakePass(void* readBuffer) {
         if (platform::GetDriveTypeW(DriveRootPath(letter)) == platform::DriveNoRootDir)
             continue;
         const std::u16string path = MarkerPath(letter);
-        if (!EnsureMarker(path, letter))
+        if (!EnsureMarker(letter))
             continue;
         platform::Handle file = OpenMarkerUnbuffered(path);
         if (file == platform::InvalidHandleValue) {
             // The marker may have vanished between the test and the open: make it once more.
-            if (!EnsureMarker(path, letter))
+            if (!EnsureMarker(letter))
                 continue;
             file = OpenMarkerUnbuffered(path);
             if (file == platform::InvalidHandleValue)

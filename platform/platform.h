@@ -52,6 +52,7 @@ constexpr std::uint32_t GenericRead = 0x80000000u;
 constexpr std::uint32_t GenericWrite = 0x40000000u;
 constexpr std::uint32_t FileShareRead = 0x1;
 constexpr std::uint32_t FileShareWrite = 0x2;
+constexpr std::uint32_t FileShareDelete = 0x4;
 constexpr std::uint32_t CreateAlways = 2;
 constexpr std::uint32_t OpenExisting = 3;
 constexpr std::uint32_t FileFlagNoBuffering = 0x20000000u;

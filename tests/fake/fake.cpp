@@ -66,15 +66,16 @@ fake::Drive* DriveOf(std::u16string path) {
     return it == fake::Drives.end() ? nullptr : &it->second;
 }
 
-bool IsOpen(const std::u16string& path, std::uint32_t withoutShare) {
+// Whether a handle holds `path` without sharing all of `share`; with 0, whether any does.
+bool HeldOpen(const std::u16string& path, std::uint32_t share) {
     for (const auto& [id, o] : Objects)
-        if (o.Path == path && (o.Share & withoutShare) == 0)
+        if (o.Path == path && (share == 0 || (o.Share & share) != share))
             return true;
     return false;
 }
 
 void DeleteIfClosed(const std::u16string& path) {
-    if (!IsOpen(path, 0xFF) && PendingDelete.erase(path))
+    if (!HeldOpen(path, 0) && PendingDelete.erase(path))
         fake::Files.erase(path);
 }
 
@@ -254,7 +255,7 @@ bool DeleteFileW(const std::u16string& path) {
         return Fail(ErrorFileNotFound, false);
     if (fake::Files[path].Attributes & (FileAttributeReadonly | FileAttributeDirectory))
         return Fail(5u, false);
-    if (IsOpen(path, 0x4))  // a handle without delete sharing
+    if (HeldOpen(path, FileShareDelete))
         return Fail(ErrorSharingViolation, false);
     PendingDelete.insert(path);
     DeleteIfClosed(path);

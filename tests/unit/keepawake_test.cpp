@@ -44,6 +44,7 @@ TEST_F(Pass, MissingMarkerIsMadeOnceAndReadAndAnythingElseIsLeftAlone) {
         {"a directory of that name", directory, {}, directory, 0},
         {"someone else's short file", small, {}, small, 6},
         {"write-protected drive", {}, {{"CreateFileW", 1, 19}}, {}, 0},
+        {"a full drive: the short file goes, to be made whole later", {}, {{"WriteFile", 1, 0, false, 96}}, {}, 0},
     };
     for (const auto& c : cases) {
         fake::Drives = {{'E', {2}}}, fake::Files.clear();
@@ -63,7 +64,8 @@ TEST_F(Pass, MissingMarkerIsMadeOnceAndReadAndAnythingElseIsLeftAlone) {
 // The pass works on a copy of the targets: a drive dropped at any moment of it keeps no marker.
 TEST_F(Pass, DroppedDriveKeepsNoMarker) {
     for (const auto& [call, nth] : std::vector<std::pair<std::string, int>>{
-             {"GetFileAttributesW", 1}, {"CreateFileW", 1}, {"WriteFile", 1}, {"CloseHandle", 1}, {"CreateFileW", 2}}) {
+             {"GetFileAttributesW", 1}, {"CreateFileW", 1}, {"WriteFile", 1}, {"CloseHandle", 1}, {"CreateFileW", 2},
+             {"ReadFile", 1}}) {
         fake::Drives = {{'E', {2}}}, fake::Files.clear();
         ReplaceTargetDrives(u"E");
         Run({{call, nth, 0, false, 0, [] {
