@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr std::uint32_t PathUnits = 260;
 constexpr std::uint32_t LongestWorkerWaitMs = 3000;
 
 // Start-up could not make the window, an event or the worker: a program that
@@ -31,23 +30,9 @@ int GiveUp(platform::Handle mutex) {
 }  // namespace
 
 int RunKestrun(platform::Handle instance) {
-    const platform::Handle mutex = platform::CreateMutexW(true, u"Kestrun_SingleInstance_Mutex");
-    // Another instance runs: leave without touching anything; the end of the process frees our handle.
-    if (platform::GetLastError() == platform::ErrorAlreadyExists)
+    if (!StartKestrun(instance))
         return 0;
-    platform::CoInitializeEx(platform::CoinitApartmentThreaded);
-    platform::InitializeCriticalSection(&SettingsLock);
-    InstanceHandle = instance;
-
-    char16_t programPath[PathUnits] = {};
-    platform::GetModuleFileNameW(nullptr, programPath, PathUnits);
-    AppPaths.ProgramPath = programPath;
-    char16_t windowsDirectory[PathUnits] = {};
-    platform::GetWindowsDirectoryW(windowsDirectory, PathUnits);
-    AppPaths.SystemDriveLetter = std::u16string(1, windowsDirectory[0]);
-
-    LoadSettings();
-    SaveSettings();
+    const platform::Handle mutex = InstanceMutex;
 
     // A hidden top-level window rather than a message-only one: only top-level
     // windows hear "TaskbarCreated" when Explorer restarts.

@@ -25,8 +25,9 @@ std::u16string ListCandidateDrives() {
         if ((present & (1u << i)) == 0)
             continue;
         const char16_t letter = static_cast<char16_t>(u'A' + i);
-        // Exact, one unit: a NUL left by a failed Windows-directory lookup matches nothing.
-        if (!AppPaths.SystemDriveLetter.empty() && AppPaths.SystemDriveLetter[0] == letter)
+        // Regardless of case, as Windows treats drive letters; a NUL left by a
+        // failed Windows-directory lookup matches nothing.
+        if (!AppPaths.SystemDriveLetter.empty() && (AppPaths.SystemDriveLetter[0] | 0x20) == (letter | 0x20))
             continue;
         const std::uint32_t type = platform::GetDriveTypeW(DriveRootPath(letter));
         if (type == platform::DriveRemovable || type == platform::DriveFixed)

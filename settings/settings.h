@@ -5,7 +5,9 @@
 #include <string>
 #include <string_view>
 
-void LoadSettings();
+// False when a settings file is there but could not be read whole: start-up
+// then runs on the defaults without writing them over the user's file.
+bool LoadSettings();
 void SaveSettings();
 
 bool IsAutostartRegistered();
@@ -19,25 +21,5 @@ struct SettingsValues {
     std::u16string Drives;
 };
 
-// Turns the file's bytes, fed in chunks of any size, into lines and applies
-// them: the encoding is chosen by the first bytes, CR LF becomes LF, and every
-// line arrives in pieces of at most PieceUnits units. Memory stays bounded
-// whatever the file's size.
-constexpr std::size_t PieceUnits = 511;
-
-struct SettingsReader {
-    enum class Encoding { Undecided, Utf8, Utf16Le, Refused };
-    Encoding encoding = Encoding::Undecided;
-    std::string pending;  // bytes not yet decoded: the start of the file, or a split sequence
-    bool pendingCr = false;
-    std::u16string piece;
-    SettingsValues values;
-};
-
-void FeedSettingsBytes(SettingsReader& reader, const char* bytes, std::size_t size);
-void FinishSettingsBytes(SettingsReader& reader);
-
-std::int32_t ParseSettingsInteger(std::u16string_view text);
-void ApplySettingsLine(std::u16string_view piece, SettingsValues& values);
-std::string EncodeUtf8(std::u16string_view text);
+// The settings file's exact bytes for these values.
 std::string FormatSettingsFile(std::int32_t enabled, std::int32_t intervalSec, std::u16string_view drives);

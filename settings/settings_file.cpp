@@ -4,56 +4,64 @@
 #include "drives/drives.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "settings/settings_reader.h"
 
 namespace {
 
 constexpr std::uint32_t ChunkSize = 64 * 1024;
 constexpr int OpenAttempts = 10;
 constexpr std::uint32_t OpenRetryMs = 50;
-constexpr int ReplaceAttempts = 5;
-constexpr std::uint32_t ReplaceRetryMs = 20;
+// An indexer or virus scanner may hold the new file for a while: about half a second in all.
+constexpr std::uint32_t ReplacePausesMs[] = {10, 20, 40, 80, 160, 200};
+constexpr std::uint32_t ErrorPathNotFound = 3;
+
+enum class FileState { Read, Missing, Unreadable };
 
 // A file that another program holds for a moment (a backup, a scanner) is no
 // missing file: taking the defaults for it would let the start-up save
 // overwrite the user's choices. So a sharing conflict is waited out briefly.
-platform::Handle OpenSettingsFile(const std::u16string& path) {
+platform::Handle OpenSettingsFile(const std::u16string& path, std::uint32_t& error) {
     for (int attempt = 1;; ++attempt) {
         const platform::Handle file = platform::CreateFileW(path, platform::GenericRead,
                                                             platform::FileShareRead | platform::FileShareWrite,
                                                             platform::OpenExisting, platform::FileAttributeNormal);
-        if (file != platform::InvalidHandleValue || attempt == OpenAttempts)
-            return file;
-        const std::uint32_t error = platform::GetLastError();
-        if (error != platform::ErrorSharingViolation && error != platform::ErrorLockViolation)
+        error = file == platform::InvalidHandleValue ? platform::GetLastError() : platform::ErrorSuccess;
+        if (file != platform::InvalidHandleValue || attempt == OpenAttempts ||
+            (error != platform::ErrorSharingViolation && error != platform::ErrorLockViolation))
             return file;
         platform::Sleep(OpenRetryMs);
     }
 }
 
-// Reads the file in chunks through the lenient reader. False when it cannot
-// be opened or is refused for its byte order, which both mean: no file.
-bool ReadSettingsFile(const std::u16string& path, SettingsValues& values) {
-    const platform::Handle file = OpenSettingsFile(path);
+// Reads the file in chunks through the lenient reader. Only "file not found"
+// and "path not found" mean there is no file; a file refused for its byte
+// order counts as missing too. Any other failure, at the open or part-way
+// through, leaves a file that is there but could not be read whole.
+FileState ReadSettingsFile(const std::u16string& path, SettingsValues& values) {
+    std::uint32_t error = 0;
+    const platform::Handle file = OpenSettingsFile(path, error);
     if (file == platform::InvalidHandleValue)
-        return false;
+        return error == platform::ErrorFileNotFound || error == ErrorPathNotFound ? FileState::Missing
+                                                                                  : FileState::Unreadable;
     SettingsReader reader;
     std::vector<char> chunk(ChunkSize);
     std::uint32_t got = 0;
-    while (reader.encoding != SettingsReader::Encoding::Refused &&
-           platform::ReadFile(file, chunk.data(), ChunkSize, &got) && got > 0)
-        FeedSettingsBytes(reader, chunk.data(), got);
+    bool whole = true;
+    while (reader.Order != SettingsReader::ByteOrder::Refused &&
+           (whole = platform::ReadFile(file, chunk.data(), ChunkSize, &got)) && got > 0)
+        FeedSettingsBytes(reader, std::string_view(chunk.data(), got));
     platform::CloseHandle(file);
-    FinishSettingsBytes(reader);
-    if (reader.encoding == SettingsReader::Encoding::Refused)
-        return false;
-    values = reader.values;
-    return true;
+    if (!whole)
+        return FileState::Unreadable;
+    if (!FinishSettingsBytes(reader))
+        return FileState::Missing;
+    values = reader.Values;
+    return FileState::Read;
 }
 
 }  // namespace
 
-void LoadSettings() {
-    std::u16string folder;
+bool LoadSettings() {    std::u16string folder;
     std::u16string known;
     void* taskMemory = nullptr;
     if (platform::SHGetKnownFolderPath(platform::KnownFolder::RoamingAppData, 0, &known, &taskMemory) >= 0) {
@@ -67,13 +75,15 @@ void LoadSettings() {
     SetEnabled(1);
     SetIntervalSec(30);
     SettingsValues values;
-    if (ReadSettingsFile(AppPaths.SettingsFilePath, values)) {
+    const FileState state = ReadSettingsFile(AppPaths.SettingsFilePath, values);
+    if (state == FileState::Read) {
         SetEnabled(values.Enabled);
         SetIntervalSec(values.IntervalSec);
         ReplaceTargetDrives(values.Drives);
     } else {
         ReplaceTargetDrives(DefaultTargetDrives());
     }
+    return state != FileState::Unreadable;
 }
 
 // The new file is written whole beside the old one and then put in its place
@@ -84,6 +94,8 @@ void SaveSettings() {
     const std::string bytes = FormatSettingsFile(Settings.Enabled.load(), Settings.IntervalSec.load(), drives);
     const std::u16string& path = AppPaths.SettingsFilePath;
     const std::u16string temporary = path + u".new";
+    // A temporary file left by a crash may be hidden, system or read-only, which would refuse the create.
+    platform::SetFileAttributesW(temporary, platform::FileAttributeNormal);
     const platform::Handle file = platform::CreateFileW(temporary, platform::GenericWrite, 0, platform::CreateAlways,
                                                         platform::FileAttributeNormal);
     if (file == platform::InvalidHandleValue)
@@ -93,14 +105,15 @@ void SaveSettings() {
     bool complete = platform::WriteFile(file, bytes.data(), size, &written) && written == size;
     complete = platform::FlushFileBuffers(file) && complete;
     platform::CloseHandle(file);
-    // Another program reading the file at this instant (an editor, a backup)
-    // makes the replace fail; a few short retries keep the change from being lost.
-    bool replaced = false;
-    for (int attempt = 0; complete && !replaced && attempt < ReplaceAttempts; ++attempt) {
-        if (attempt > 0)
-            platform::Sleep(ReplaceRetryMs);
-        replaced =
-            platform::MoveFileExW(temporary, path, platform::MovefileReplaceExisting | platform::MovefileWriteThrough);
+    // Another program reading the file at this instant (an editor, a backup,
+    // a scanner) makes the replace fail; retries with growing pauses keep the change.
+    const auto replace = [&] {
+        return platform::MoveFileExW(temporary, path, platform::MovefileReplaceExisting | platform::MovefileWriteThrough);
+    };
+    bool replaced = complete && replace();
+    for (std::size_t i = 0; complete && !replaced && i < std::size(ReplacePausesMs); ++i) {
+        platform::Sleep(ReplacePausesMs[i]);
+        replaced = replace();
     }
     if (!replaced)
         platform::DeleteFileW(temporary);

@@ -3,46 +3,91 @@
 #include <algorithm>
 #include <limits>
 
-#include "settings/settings.h"
+#include "settings/settings_reader.h"
 
 namespace {
 
 constexpr char16_t Replacement = 0xFFFD;
 
-void Deliver(SettingsReader& reader) {
-    ApplySettingsLine(reader.piece, reader.values);
-    reader.piece.clear();
+// A NUL ends the line's text; LF, CR and spaces at its end do not count.
+std::u16string_view TrimLine(std::u16string_view piece) {
+    std::u16string_view line = piece.substr(0, piece.find(u'\0'));
+    while (!line.empty() && (line.back() == u'\n' || line.back() == u'\r' || line.back() == u' '))
+        line.remove_suffix(1);
+    return line;
 }
 
-void PushUnit(SettingsReader& reader, char16_t unit) {
-    reader.piece.push_back(unit);
-    if (unit == u'\n' || reader.piece.size() == PieceUnits)
-        Deliver(reader);
+bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+
+// Leading white space, an optional sign, decimal digits up to the first
+// other character; no digits give 0, and overflow saturates. Only ASCII digits count.
+std::int32_t ParseInteger(std::u16string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+        negative = text[i++] == u'-';
+    std::int64_t magnitude = 0;
+    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
+        magnitude = std::min(limit, magnitude * 10 + (text[i] - u'0'));
+    if (negative)
+        return static_cast<std::int32_t>(-magnitude);
+    return static_cast<std::int32_t>(std::min<std::int64_t>(magnitude, limit - 1));
+}
+
+// Keys match exactly; the last valid line of each key wins.
+void ApplyLine(std::u16string_view line, SettingsValues& values) {
+    const std::size_t equals = line.find(u'=');
+    if (equals == std::u16string_view::npos)
+        return;
+    const std::u16string_view key = line.substr(0, equals), value = line.substr(equals + 1);
+    if (key == u"Enabled") {
+        values.Enabled = ParseInteger(value) != 0 ? 1 : 0;
+    } else if (key == u"IntervalSec") {
+        const std::int32_t seconds = ParseInteger(value);
+        if (seconds >= 5 && seconds <= 3600)
+            values.IntervalSec = seconds;
+    } else if (key == u"Drives") {
+        values.Drives = value;
+    }
+}
+
+void DeliverPiece(SettingsReader& reader) {
+    ApplyLine(TrimLine(reader.Piece), reader.Values);
+    reader.Piece.clear();
+}
+
+void CutIntoPieces(SettingsReader& reader, char16_t unit) {
+    reader.Piece.push_back(unit);
+    if (unit == u'\n' || reader.Piece.size() == PieceUnits)
+        DeliverPiece(reader);
 }
 
 // CR LF reaches the line rules as LF; a CR on its own stays.
-void PushTranslated(SettingsReader& reader, char16_t unit) {
-    if (reader.pendingCr) {
-        reader.pendingCr = false;
+void JoinCrLf(SettingsReader& reader, char16_t unit) {
+    if (reader.PendingCr) {
+        reader.PendingCr = false;
         if (unit == u'\n') {
-            PushUnit(reader, u'\n');
+            CutIntoPieces(reader, u'\n');
             return;
         }
-        PushUnit(reader, u'\r');
+        CutIntoPieces(reader, u'\r');
     }
     if (unit == u'\r')
-        reader.pendingCr = true;
+        reader.PendingCr = true;
     else
-        PushUnit(reader, unit);
+        CutIntoPieces(reader, unit);
 }
 
 void PushCodePoint(SettingsReader& reader, char32_t cp) {
     if (cp >= 0x10000) {
         cp -= 0x10000;
-        PushTranslated(reader, static_cast<char16_t>(0xD800 + (cp >> 10)));
-        PushTranslated(reader, static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        JoinCrLf(reader, static_cast<char16_t>(0xD800 + (cp >> 10)));
+        JoinCrLf(reader, static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
     } else {
-        PushTranslated(reader, static_cast<char16_t>(cp));
+        JoinCrLf(reader, static_cast<char16_t>(cp));
     }
 }
 
@@ -73,12 +118,12 @@ std::size_t DecodeUtf8(SettingsReader& reader, const unsigned char* data, std::s
         const unsigned char b = data[i];
         const Lead lead = ClassifyLead(b);
         if (lead.length == 1) {
-            PushTranslated(reader, b);
+            JoinCrLf(reader, b);
             ++i;
             continue;
         }
         if (lead.length == 0) {
-            PushTranslated(reader, Replacement);
+            JoinCrLf(reader, Replacement);
             ++i;
             continue;
         }
@@ -101,7 +146,7 @@ std::size_t DecodeUtf8(SettingsReader& reader, const unsigned char* data, std::s
             cp = (cp << 6) | (c & 0x3F);
         }
         if (broken) {
-            PushTranslated(reader, Replacement);
+            JoinCrLf(reader, Replacement);
             i += used;
             continue;
         }
@@ -114,20 +159,20 @@ std::size_t DecodeUtf8(SettingsReader& reader, const unsigned char* data, std::s
 std::size_t DecodeUtf16Le(SettingsReader& reader, const unsigned char* data, std::size_t size, bool atEnd) {
     std::size_t i = 0;
     for (; i + 1 < size; i += 2)
-        PushTranslated(reader, static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+        JoinCrLf(reader, static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
     if (atEnd && i < size) {
-        PushTranslated(reader, Replacement);  // a lone last byte
+        JoinCrLf(reader, Replacement);  // a lone last byte
         ++i;
     }
     return i;
 }
 
 void Decode(SettingsReader& reader, bool atEnd) {
-    const auto* data = reinterpret_cast<const unsigned char*>(reader.pending.data());
-    const std::size_t size = reader.pending.size();
-    const std::size_t used = reader.encoding == SettingsReader::Encoding::Utf8 ? DecodeUtf8(reader, data, size, atEnd)
+    const auto* data = reinterpret_cast<const unsigned char*>(reader.Pending.data());
+    const std::size_t size = reader.Pending.size();
+    const std::size_t used = reader.Order == SettingsReader::ByteOrder::Utf8 ? DecodeUtf8(reader, data, size, atEnd)
                                                                                 : DecodeUtf16Le(reader, data, size, atEnd);
-    reader.pending.erase(0, used);
+    reader.Pending.erase(0, used);
 }
 
 bool StartsWith(const std::string& bytes, std::string_view prefix) {
@@ -143,86 +188,50 @@ bool CouldStartMark(std::string_view bytes) {
 }
 
 // The byte-order mark decides; anything else is UTF-8 from the first byte.
-void ChooseEncoding(SettingsReader& reader, bool atEnd) {
-    std::string& p = reader.pending;
+void ChooseByteOrder(SettingsReader& reader, bool atEnd) {
+    std::string& p = reader.Pending;
     if (StartsWith(p, "\xEF\xBB\xBF")) {
-        reader.encoding = SettingsReader::Encoding::Utf8;
+        reader.Order = SettingsReader::ByteOrder::Utf8;
         p.erase(0, 3);
     } else if (StartsWith(p, "\xFF\xFE")) {
-        reader.encoding = SettingsReader::Encoding::Utf16Le;
+        reader.Order = SettingsReader::ByteOrder::Utf16Le;
         p.erase(0, 2);
     } else if (StartsWith(p, "\xFE\xFF")) {
-        reader.encoding = SettingsReader::Encoding::Refused;
+        reader.Order = SettingsReader::ByteOrder::Refused;
         p.clear();
     } else if (atEnd || !CouldStartMark(p)) {
-        reader.encoding = SettingsReader::Encoding::Utf8;
+        reader.Order = SettingsReader::ByteOrder::Utf8;
     }
 }
-
-bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
 }  // namespace
 
-void FeedSettingsBytes(SettingsReader& reader, const char* bytes, std::size_t size) {
-    if (reader.encoding == SettingsReader::Encoding::Refused)
+void FeedSettingsBytes(SettingsReader& reader, std::string_view bytes) {
+    if (reader.Order == SettingsReader::ByteOrder::Refused)
         return;
-    reader.pending.append(bytes, size);
-    if (reader.encoding == SettingsReader::Encoding::Undecided)
-        ChooseEncoding(reader, false);
-    if (reader.encoding == SettingsReader::Encoding::Utf8 || reader.encoding == SettingsReader::Encoding::Utf16Le)
+    reader.Pending.append(bytes);
+    if (reader.Order == SettingsReader::ByteOrder::Undecided)
+        ChooseByteOrder(reader, false);
+    if (reader.Order == SettingsReader::ByteOrder::Utf8 || reader.Order == SettingsReader::ByteOrder::Utf16Le)
         Decode(reader, false);
 }
 
-void FinishSettingsBytes(SettingsReader& reader) {
-    if (reader.encoding == SettingsReader::Encoding::Undecided)
-        ChooseEncoding(reader, true);
-    if (reader.encoding == SettingsReader::Encoding::Refused)
-        return;
+bool FinishSettingsBytes(SettingsReader& reader) {
+    if (reader.Order == SettingsReader::ByteOrder::Undecided)
+        ChooseByteOrder(reader, true);
+    if (reader.Order == SettingsReader::ByteOrder::Refused)
+        return false;
     Decode(reader, true);
-    if (reader.pendingCr) {
-        reader.pendingCr = false;
-        PushUnit(reader, u'\r');
+    if (reader.PendingCr) {
+        reader.PendingCr = false;
+        CutIntoPieces(reader, u'\r');
     }
-    if (!reader.piece.empty())
-        Deliver(reader);
+    if (!reader.Piece.empty())
+        DeliverPiece(reader);
+    return true;
 }
 
-// Leading white space, an optional sign, decimal digits up to the first
-// other character; no digits give 0, and overflow saturates. Only ASCII digits count.
-std::int32_t ParseSettingsInteger(std::u16string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && IsSpace(text[i]))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
-        negative = text[i++] == u'-';
-    std::int64_t magnitude = 0;
-    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
-        magnitude = std::min(limit, magnitude * 10 + (text[i] - u'0'));
-    if (negative)
-        return static_cast<std::int32_t>(-magnitude);
-    return static_cast<std::int32_t>(std::min<std::int64_t>(magnitude, limit - 1));
-}
-
-void ApplySettingsLine(std::u16string_view piece, SettingsValues& values) {
-    std::u16string_view line = piece.substr(0, piece.find(u'\0'));
-    while (!line.empty() && (line.back() == u'\n' || line.back() == u'\r' || line.back() == u' '))
-        line.remove_suffix(1);
-    const std::size_t equals = line.find(u'=');
-    if (equals == std::u16string_view::npos)
-        return;
-    const std::u16string_view key = line.substr(0, equals), value = line.substr(equals + 1);
-    if (key == u"Enabled") {
-        values.Enabled = ParseSettingsInteger(value) != 0 ? 1 : 0;
-    } else if (key == u"IntervalSec") {
-        const std::int32_t seconds = ParseSettingsInteger(value);
-        if (seconds >= 5 && seconds <= 3600)
-            values.IntervalSec = seconds;
-    } else if (key == u"Drives") {
-        values.Drives = value;
-    }
-}
+namespace {
 
 // A lone surrogate (possible in a file read as UTF-16) is written as U+FFFD.
 std::string EncodeUtf8(std::u16string_view text) {
@@ -252,6 +261,8 @@ std::string EncodeUtf8(std::u16string_view text) {
     }
     return out;
 }
+
+}  // namespace
 
 std::string FormatSettingsFile(std::int32_t enabled, std::int32_t intervalSec, std::u16string_view drives) {
     return "\xEF\xBB\xBF# Kestrun config\r\nEnabled=" + std::to_string(enabled) + "\r\nIntervalSec=" +

@@ -2,15 +2,15 @@
 // what comes out obeys the rules, and saves and reads back the same.
 #include <cstdlib>
 
-#include "settings/settings.h"
+#include "settings/settings_reader.h"
 
 namespace {
 SettingsValues Read(const char* bytes, std::size_t size, std::size_t chunk) {
     SettingsReader reader;
     for (std::size_t at = 0; at < size; at += chunk)
-        FeedSettingsBytes(reader, bytes + at, std::min(chunk, size - at));
+        FeedSettingsBytes(reader, std::string_view(bytes + at, std::min(chunk, size - at)));
     FinishSettingsBytes(reader);
-    return reader.values;
+    return reader.Values;
 }
 }  // namespace
 

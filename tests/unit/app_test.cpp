@@ -1,5 +1,6 @@
 #include <thread>
 
+#include "app/main.h"
 #include "drives/drives.h"
 #include "tests/unit/world.h"
 #include "tray/tray.h"
@@ -36,6 +37,8 @@ TEST_F(World, CandidateDrivesDefaultsAndBusLabels) {
     fake::Drives = {{'C', {3, 7}}, {'D', {3, 11}}, {'E', {2, 0}}, {'F', {3, 7}},  {'G', {5, 7}}, {'H', {4, 7}},
                     {'I', {3, 17}}, {'J', {3, 12}}, {'K', {3, 4}}, {'M', {3, 13}}, {'R', {6, 7}}, {'S', {3, 1}}};
     EXPECT_TRUE(ListCandidateDrives() == u"DEFIJKMS");
+    AppPaths.SystemDriveLetter = u"c";  // as the Windows directory may spell it
+    EXPECT_TRUE(ListCandidateDrives() == u"DEFIJKMS");
     EXPECT_TRUE(DefaultTargetDrives() == u"EFJKM");
     EXPECT_TRUE(BusLabel(u'E') == u"リムーバブル" && BusLabel(u'F') == u"USB");
     const std::pair<std::uint32_t, std::u16string> labels[] = {
@@ -55,4 +58,25 @@ TEST(Texts, UserVisibleTextsByteForByte) {
                 u"対象ドライブを定期的に「無害な非バッファ読み取り」して眠らせません。\n"
                 u"書き込みゼロ（ディスク寿命に無害）・管理者権限不要。\n\n"
                 u"The Kestrun project - free to use, provided without any warranty.");
+}
+
+TEST_F(World, StartupNeverWritesOverAFileItCouldNotRead) {
+    const std::u16string config = u"C:\\Users\\Tester\\AppData\\Roaming\\Kestrun\\config.ini";
+    const std::pair<std::vector<fake::Fault>, bool> cases[] = {  // faults, whether start-up saves
+        {{}, true},                                              // read whole
+        {{{"CreateFileW", 1, 2}}, true},                         // no file
+        {{{"CreateFileW", 1, 3}}, true},                         // no folder
+        {{{"ReadFile", 1, 23}}, false},                          // a device error part-way
+        {{{"CreateFileW", 1, 5}}, false},                        // access denied
+        {{{"CreateFileW", 1, 32, true}}, false},                 // held by another program throughout
+        {{{"CreateFileW", 1, 53}}, false},                       // a network folder offline at logon
+    };
+    for (const auto& [faults, saves] : cases) {
+        TearDown(), fake::Reset();
+        fake::Drives = {{'C', {}}}, fake::Files = {{config, {"\xEF\xBB\xBFIntervalSec=60"}}}, fake::Faults = faults;
+        fake::ModulePath = u"C:\\" + std::u16string(300, u'k') + u"\\Kestrun.exe";  // longer than MAX_PATH
+        ASSERT_TRUE(StartKestrun(nullptr));
+        EXPECT_NE(fake::Files[config].Bytes == "\xEF\xBB\xBFIntervalSec=60", saves) << faults.size();
+        EXPECT_TRUE(AppPaths.ProgramPath == fake::ModulePath);
+    }
 }

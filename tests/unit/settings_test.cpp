@@ -1,4 +1,4 @@
-#include "settings/settings.h"
+#include "settings/settings_reader.h"
 #include "tests/unit/world.h"
 
 namespace {
@@ -9,9 +9,8 @@ const std::string Bom = "\xEF\xBB\xBF";
 std::optional<SettingsValues> Read(const std::string& bytes, std::size_t chunk) {
     SettingsReader reader;
     for (std::size_t at = 0; at < bytes.size(); at += chunk)
-        FeedSettingsBytes(reader, bytes.data() + at, std::min(chunk, bytes.size() - at));
-    FinishSettingsBytes(reader);
-    return reader.encoding == SettingsReader::Encoding::Refused ? std::nullopt : std::optional(reader.values);
+        FeedSettingsBytes(reader, std::string_view(bytes).substr(at, chunk));
+    return FinishSettingsBytes(reader) ? std::optional(reader.Values) : std::nullopt;
 }
 }  // namespace
 
@@ -62,7 +61,9 @@ TEST_F(World, FailedSaveLeavesTheOldFile) {
         SaveSettings();
         EXPECT_TRUE(fake::Files[path].Bytes == "old" && !fake::Files.contains(temporary)) << fault.Call;
     }
-    fake::Faults = {{"MoveFileExW", 1, 32}, {"MoveFileExW", 2, 32}}, fake::Calls.clear();  // another program holds it a moment
+    // A scanner holds the new file a while, and a crash left a hidden temporary file behind.
+    fake::Faults = {{"MoveFileExW", 1, 32, true}, {"MoveFileExW", 6, 0, false, 0, [] { fake::Faults.clear(); }}};
+    fake::Files[temporary] = {"torn", 0x7}, fake::Calls.clear();
     SaveSettings();
     EXPECT_TRUE(fake::Files[path].Bytes == FormatSettingsFile(1, 30, u"") && !fake::Files.contains(temporary));
 }

@@ -1,0 +1,38 @@
+#include "app/main.h"
+#include "app/state.h"
+#include "settings/settings.h"
+
+platform::Handle InstanceMutex = nullptr;
+
+namespace {
+constexpr std::uint32_t PathUnits = 260;
+constexpr std::uint32_t LongestPathUnits = 32768;
+constexpr std::uint32_t ErrorInsufficientBuffer = 122;
+}  // namespace
+
+// The whole path, however long: a cut one would register a program that does not exist.
+std::u16string ReadProgramPath() {
+    for (std::uint32_t size = PathUnits;; size *= 2) {
+        std::u16string buffer(size, u'\0');
+        const std::uint32_t length = platform::GetModuleFileNameW(nullptr, buffer.data(), size);
+        if (length < size || size >= LongestPathUnits || platform::GetLastError() != ErrorInsufficientBuffer)
+            return buffer.substr(0, length < size ? length : 0);
+    }
+}
+
+bool StartKestrun(platform::Handle instance) {
+    InstanceMutex = platform::CreateMutexW(true, u"Kestrun_SingleInstance_Mutex");
+    // Another instance runs: leave without touching anything; the end of the process frees our handle.
+    if (platform::GetLastError() == platform::ErrorAlreadyExists)
+        return false;
+    platform::CoInitializeEx(platform::CoinitApartmentThreaded);
+    platform::InitializeCriticalSection(&SettingsLock);
+    InstanceHandle = instance;
+    AppPaths.ProgramPath = ReadProgramPath();
+    char16_t windowsDirectory[PathUnits] = {};
+    platform::GetWindowsDirectoryW(windowsDirectory, PathUnits);
+    AppPaths.SystemDriveLetter = std::u16string(1, windowsDirectory[0]);
+    if (LoadSettings())
+        SaveSettings();
+    return true;
+}
