@@ -115,11 +115,10 @@ struct WindowClass {  // WNDCLASSW with the fields the program sets; the rest ar
     std::u16string ClassName;
 };
 
-struct Message {  // MSG
-    Handle Window = nullptr;
-    std::uint32_t Id = 0;
-    std::uintptr_t WParam = 0;
-    std::intptr_t LParam = 0;
+// Room for a MSG, passed through untouched: the program only takes messages
+// from the queue and hands them back for translating and dispatching.
+struct Message {
+    alignas(8) unsigned char Storage[64];
 };
 
 struct Point {

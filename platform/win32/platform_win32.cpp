@@ -47,24 +47,11 @@ LRESULT CALLBACK ForwardWindowMessage(HWND window, UINT message, WPARAM wParam, 
     return RegisteredProcedure(window, message, wParam, lParam);
 }
 
-// The full record of the message last taken, so that translating and
-// dispatching it keep its time and cursor position.
-MSG LastMessage;  // only the main thread runs a message loop
-
 // FOLDERID_RoamingAppData, spelled out: the SDK's GUID library would add tens of kilobytes.
 const GUID RoamingAppData = {0x3EB685DB, 0x65F9, 0x4CF6, {0xA0, 0x3A, 0xE3, 0xEF, 0x65, 0x72, 0x9F, 0x3D}};
 
-const MSG* Full(const platform::Message* message, MSG* rebuilt) {
-    if (LastMessage.hwnd == message->Window && LastMessage.message == message->Id &&
-        LastMessage.wParam == message->WParam && LastMessage.lParam == message->LParam)
-        return &LastMessage;
-    *rebuilt = MSG{};
-    rebuilt->hwnd = static_cast<HWND>(message->Window);
-    rebuilt->message = message->Id;
-    rebuilt->wParam = message->WParam;
-    rebuilt->lParam = message->LParam;
-    return rebuilt;
-}
+MSG* Native(platform::Message* message) { return reinterpret_cast<MSG*>(message->Storage); }
+const MSG* Native(const platform::Message* message) { return reinterpret_cast<const MSG*>(message->Storage); }
 
 }  // namespace
 
@@ -109,24 +96,14 @@ Handle CreateWindowExW(std::uint32_t exStyle, const std::u16string& className, c
 
 bool DestroyWindow(Handle window) { return ::DestroyWindow(static_cast<HWND>(window)) != FALSE; }
 
+static_assert(sizeof(MSG) <= sizeof(Message::Storage), "MSG must fit");
+
 std::int32_t GetMessageW(Message* message, Handle window, std::uint32_t filterMin, std::uint32_t filterMax) {
-    const BOOL result = ::GetMessageW(&LastMessage, static_cast<HWND>(window), filterMin, filterMax);
-    message->Window = LastMessage.hwnd;
-    message->Id = LastMessage.message;
-    message->WParam = LastMessage.wParam;
-    message->LParam = LastMessage.lParam;
-    return result;
+    return ::GetMessageW(Native(message), static_cast<HWND>(window), filterMin, filterMax);
 }
 
-bool TranslateMessage(const Message* message) {
-    MSG rebuilt;
-    return ::TranslateMessage(Full(message, &rebuilt)) != FALSE;
-}
-
-std::intptr_t DispatchMessageW(const Message* message) {
-    MSG rebuilt;
-    return ::DispatchMessageW(Full(message, &rebuilt));
-}
+bool TranslateMessage(const Message* message) { return ::TranslateMessage(Native(message)) != FALSE; }
+std::intptr_t DispatchMessageW(const Message* message) { return ::DispatchMessageW(Native(message)); }
 
 std::intptr_t DefWindowProcW(Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
     return ::DefWindowProcW(static_cast<HWND>(window), message, wParam, lParam);
