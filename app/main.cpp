@@ -43,10 +43,11 @@ int RunKestrun(platform::Handle instance) {
     windowClass.Icon = platform::LoadIconW(instance, IconResourceId);
     windowClass.ClassName = u"KestrunWnd";
     platform::RegisterClassW(windowClass);
-    WindowHandle =
-        platform::CreateWindowExW(0, u"KestrunWnd", u"Kestrun", 0, 0, 0, 0, 0, nullptr, nullptr, instance);
+    WindowHandle = platform::CreateWindowExW(0, u"KestrunWnd", u"Kestrun", 0, 0, 0, 0, 0, nullptr, nullptr, instance);
     if (WindowHandle == nullptr)
         return GiveUp(mutex);
+    // An instance started as administrator hears the shell's restart only if it lets the message in.
+    platform::ChangeWindowMessageFilterEx(WindowHandle, TaskbarCreatedMessage, platform::MsgfltAllow);
     StopEvent = platform::CreateEventW(true, false);
     WakeEvent = platform::CreateEventW(false, false);
     if (StopEvent == nullptr || WakeEvent == nullptr)
@@ -55,7 +56,6 @@ int RunKestrun(platform::Handle instance) {
     if (WorkerThread == nullptr)
         return GiveUp(mutex);
     AddTrayIcon();
-    UpdateTrayTip();
 
     // GetMessageW gives -1 on failure; looping on it would spin forever.
     platform::Message message;

@@ -21,10 +21,21 @@ std::u16string ReadProgramPath() {
 }
 
 bool StartKestrun(platform::Handle instance) {
-    InstanceMutex = platform::CreateMutexW(true, u"Kestrun_SingleInstance_Mutex");
-    // Another instance runs: leave without touching anything; the end of the process frees our handle.
-    if (platform::GetLastError() == platform::ErrorAlreadyExists)
+    std::uint32_t error = 0;
+    InstanceMutex = platform::CreateMutexW(true, u"Kestrun_SingleInstance_Mutex", &error);
+    // Another instance runs: leave without touching anything; the end of the
+    // process frees our handle. An instance started as administrator made a
+    // mutex that a normal process may not open: access denied says it runs too.
+    if (error == platform::ErrorAlreadyExists || error == platform::ErrorAccessDenied)
         return false;
+    // No system error box for a card reader without a card: the thread that
+    // touched the drive would wait on the box, and the passes with it.
+    platform::SetErrorMode(platform::SemFailCriticalErrors);
+    // A current directory on a target drive would pin it and block its safe
+    // removal; nothing here uses relative paths.
+    char16_t systemDirectory[PathUnits] = {};
+    if (platform::GetSystemDirectoryW(systemDirectory, PathUnits) != 0)
+        platform::SetCurrentDirectoryW(systemDirectory);
     platform::CoInitializeEx(platform::CoinitApartmentThreaded);
     platform::InitializeCriticalSection(&SettingsLock);
     InstanceHandle = instance;

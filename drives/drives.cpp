@@ -11,7 +11,7 @@ bool IsRemovable(char16_t letter) { return platform::GetDriveTypeW(DriveRootPath
 
 // STORAGE_DEVICE_DESCRIPTOR: Version, Size, four type bytes, four offsets, then BusType.
 constexpr std::size_t BusTypeOffset = 28;
-constexpr std::uint32_t QuerySize = 12;      // STORAGE_PROPERTY_QUERY, all zero: device property, standard query
+constexpr std::uint32_t QuerySize = 12;  // STORAGE_PROPERTY_QUERY, all zero: device property, standard query
 constexpr std::uint32_t DescriptorSize = 512;
 
 }  // namespace
@@ -39,8 +39,8 @@ std::u16string ListCandidateDrives() {
 std::uint32_t QueryBusType(char16_t letter) {
     const std::u16string device = std::u16string(u"\\\\.\\") + letter + u':';
     // No access rights asked: the storage query needs none, and so no administrator.
-    const platform::Handle handle = platform::CreateFileW(
-        device, 0, platform::FileShareRead | platform::FileShareWrite, platform::OpenExisting, 0);
+    const platform::Handle handle =
+        platform::CreateFileW(device, 0, platform::FileShareRead | platform::FileShareWrite, platform::OpenExisting, 0);
     if (handle == platform::InvalidHandleValue)
         return 0;
     unsigned char query[QuerySize] = {};

@@ -14,9 +14,7 @@ void DeleteMarkerFile(const std::u16string& path) {
 }
 }  // namespace
 
-std::u16string MarkerPath(char16_t letter) {
-    return DriveRootPath(letter) + u".kestrun.dat";
-}
+std::u16string MarkerPath(char16_t letter) { return DriveRootPath(letter) + u".kestrun.dat"; }
 
 // A pass works on a copy of the targets taken before it started, and the user
 // may drop a drive at any moment of it; a dropped drive must not keep a
@@ -31,9 +29,9 @@ bool EnsureMarker(char16_t letter) {
         return true;
     if (!IsTargetDrive(letter))
         return false;
-    const platform::Handle file = platform::CreateFileW(
-        path, platform::GenericWrite, platform::FileShareRead | platform::FileShareDelete, platform::CreateAlways,
-        platform::FileAttributeHidden | platform::FileAttributeSystem);
+    const platform::Handle file =
+        platform::CreateFileW(path, platform::GenericWrite, platform::FileShareRead | platform::FileShareDelete,
+                              platform::CreateAlways, platform::FileAttributeHidden | platform::FileAttributeSystem);
     if (file == platform::InvalidHandleValue)
         return false;
     std::uint32_t written = 0;
@@ -49,6 +47,4 @@ bool EnsureMarker(char16_t letter) {
     return true;
 }
 
-void RemoveMarker(char16_t letter) {
-    DeleteMarkerFile(MarkerPath(letter));
-}
+void RemoveMarker(char16_t letter) { DeleteMarkerFile(MarkerPath(letter)); }

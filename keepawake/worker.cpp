@@ -42,8 +42,8 @@ void KeepAwakePass(void* readBuffer) {
 
 std::uint32_t KeepAwakeWorker(void*) {
     // Page-aligned, as unbuffered reads demand for 512- and 4096-byte sectors.
-    void* const readBuffer =
-        platform::VirtualAlloc(nullptr, MarkerSize, platform::MemReserve | platform::MemCommit, platform::PageReadwrite);
+    void* const readBuffer = platform::VirtualAlloc(nullptr, MarkerSize, platform::MemReserve | platform::MemCommit,
+                                                    platform::PageReadwrite);
     const platform::Handle waitList[2] = {StopEvent, WakeEvent};
     for (;;) {
         if (Settings.Enabled.load() != 0)

@@ -24,6 +24,7 @@ struct CriticalSection {
 // Errors and wait results.
 constexpr std::uint32_t ErrorSuccess = 0;
 constexpr std::uint32_t ErrorFileNotFound = 2;
+constexpr std::uint32_t ErrorAccessDenied = 5;
 constexpr std::uint32_t ErrorSharingViolation = 32;
 constexpr std::uint32_t ErrorLockViolation = 33;
 constexpr std::uint32_t ErrorAlreadyExists = 183;
@@ -69,7 +70,8 @@ constexpr std::uint32_t PageReadwrite = 0x04;
 constexpr std::uint32_t IoctlStorageQueryProperty = 0x2D1400;
 
 // Registry.
-inline Handle const HkeyCurrentUser = reinterpret_cast<Handle>(static_cast<std::intptr_t>(static_cast<std::int32_t>(0x80000001u)));
+inline Handle const HkeyCurrentUser =
+    reinterpret_cast<Handle>(static_cast<std::intptr_t>(static_cast<std::int32_t>(0x80000001u)));
 constexpr std::uint32_t KeyQueryValue = 0x1;
 constexpr std::uint32_t KeySetValue = 0x2;
 constexpr std::uint32_t RegSz = 1;
@@ -82,7 +84,10 @@ constexpr std::uint32_t WmContextMenu = 0x007B;
 constexpr std::uint32_t WmCommand = 0x0111;
 constexpr std::uint32_t WmLButtonDblClk = 0x0203;
 constexpr std::uint32_t WmRButtonUp = 0x0205;
+constexpr std::uint32_t WmTimer = 0x0113;
 constexpr std::uint32_t WmApp = 0x8000;
+constexpr std::uint32_t MsgfltAllow = 1;
+constexpr std::uint32_t SemFailCriticalErrors = 0x0001;
 constexpr std::uint32_t MfString = 0x0000;
 constexpr std::uint32_t MfChecked = 0x0008;
 constexpr std::uint32_t MfPopup = 0x0010;
@@ -137,7 +142,11 @@ struct NotifyIconData {  // NOTIFYICONDATAW: the fields the program sets, all ot
 };
 
 // kernel32: the process.
-Handle CreateMutexW(bool initialOwner, const std::u16string& name);
+// `error` receives the call's own last error, taken before anything else can change it.
+Handle CreateMutexW(bool initialOwner, const std::u16string& name, std::uint32_t* error);
+std::uint32_t SetErrorMode(std::uint32_t mode);
+std::uint32_t GetSystemDirectoryW(char16_t* buffer, std::uint32_t size);
+bool SetCurrentDirectoryW(const std::u16string& path);
 std::uint32_t GetModuleFileNameW(Handle module, char16_t* buffer, std::uint32_t size);
 std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t size);
 [[noreturn]] void ExitProcess(std::uint32_t exitCode);
@@ -159,6 +168,9 @@ std::intptr_t DefWindowProcW(Handle window, std::uint32_t message, std::uintptr_
 void PostQuitMessage(std::int32_t exitCode);
 bool PostMessageW(Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 std::uint32_t RegisterWindowMessageW(const std::u16string& name);
+bool ChangeWindowMessageFilterEx(Handle window, std::uint32_t message, std::uint32_t action);
+std::uintptr_t SetTimer(Handle window, std::uintptr_t id, std::uint32_t milliseconds);
+bool KillTimer(Handle window, std::uintptr_t id);
 Handle LoadIconW(Handle instance, std::uintptr_t resourceId);
 Handle LoadImageW(Handle instance, std::uintptr_t resourceId, std::uint32_t type, std::int32_t width,
                   std::int32_t height, std::uint32_t flags);
@@ -183,7 +195,8 @@ Handle CreateEventW(bool manualReset, bool initialState);
 bool SetEvent(Handle event);
 bool ResetEvent(Handle event);
 std::uint32_t WaitForSingleObject(Handle object, std::uint32_t milliseconds);
-std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects, bool waitAll, std::uint32_t milliseconds);
+std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects, bool waitAll,
+                                     std::uint32_t milliseconds);
 void Sleep(std::uint32_t milliseconds);
 using ThreadProc = std::uint32_t (*)(void* parameter);
 Handle CreateThread(std::size_t stackSize, ThreadProc start, void* parameter, std::uint32_t creationFlags);

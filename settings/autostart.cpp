@@ -4,12 +4,28 @@
 
 namespace {
 const std::u16string RunKey = u"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::u16string ApprovedKey = u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 const std::u16string ValueName = u"Kestrun";
 constexpr std::uint32_t ReadBufferBytes = 1040;
+constexpr std::uint32_t ApprovedBytes = 64;  // Windows writes 12
+
+// The value of our name under StartupApproved\Run, empty when there is none.
+std::string ReadApprovedValue() {
+    platform::Handle key = nullptr;
+    if (platform::RegOpenKeyExW(platform::HkeyCurrentUser, ApprovedKey, 0, platform::KeyQueryValue, &key) != 0)
+        return {};
+    std::uint32_t type = 0;
+    std::uint32_t size = ApprovedBytes;
+    char data[ApprovedBytes];
+    const bool read = platform::RegQueryValueExW(key, ValueName, &type, data, &size) == 0;
+    platform::RegCloseKey(key);
+    return read ? std::string(data, size) : std::string();
+}
 }  // namespace
 
-// Any REG_SZ value of our name that fits the buffer counts, whatever it names:
-// the menu shows what the registry holds, and one click rewrites it.
+// Any REG_SZ value of our name that fits the buffer counts, whatever it names,
+// unless Windows has switched it off: the menu shows what happens at logon,
+// and one click rewrites it.
 bool IsAutostartRegistered() {
     platform::Handle key = nullptr;
     if (platform::RegOpenKeyExW(platform::HkeyCurrentUser, RunKey, 0, platform::KeyQueryValue, &key) !=
@@ -22,7 +38,7 @@ bool IsAutostartRegistered() {
                                 static_cast<std::int32_t>(platform::ErrorSuccess) &&
                             type == platform::RegSz;
     platform::RegCloseKey(key);
-    return registered;
+    return registered && !IsStartupDisabled(ReadApprovedValue());
 }
 
 // The key is opened, never created: it belongs to Windows.
@@ -35,6 +51,13 @@ void SetAutostartRegistered(bool registered) {
         const std::u16string data = QuotedProgramPath();
         const auto size = static_cast<std::uint32_t>((data.size() + 1) * sizeof(char16_t));  // with the terminator
         platform::RegSetValueExW(key, ValueName, platform::RegSz, data.c_str(), size);
+        // Registering means starting at logon: lift Windows' switch-off too.
+        platform::Handle approved = nullptr;
+        if (IsStartupDisabled(ReadApprovedValue()) &&
+            platform::RegOpenKeyExW(platform::HkeyCurrentUser, ApprovedKey, 0, platform::KeySetValue, &approved) == 0) {
+            platform::RegDeleteValueW(approved, ValueName);
+            platform::RegCloseKey(approved);
+        }
     } else {
         platform::RegDeleteValueW(key, ValueName);
     }

@@ -13,6 +13,11 @@ void SaveSettings();
 bool IsAutostartRegistered();
 void SetAutostartRegistered(bool registered);
 std::u16string QuotedProgramPath();
+// Task Manager and Settings switch a Run entry off by writing a value of the
+// same name under StartupApproved\Run whose first byte is odd; the Run value stays.
+inline bool IsStartupDisabled(std::string_view approvedValue) {
+    return !approvedValue.empty() && (approvedValue[0] & 1) != 0;
+}
 
 // What a settings file says, read leniently; starts at the defaults.
 struct SettingsValues {

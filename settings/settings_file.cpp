@@ -22,9 +22,9 @@ enum class FileState { Read, Missing, Unreadable };
 // overwrite the user's choices. So a sharing conflict is waited out briefly.
 platform::Handle OpenSettingsFile(const std::u16string& path, std::uint32_t& error) {
     for (int attempt = 1;; ++attempt) {
-        const platform::Handle file = platform::CreateFileW(path, platform::GenericRead,
-                                                            platform::FileShareRead | platform::FileShareWrite,
-                                                            platform::OpenExisting, platform::FileAttributeNormal);
+        const platform::Handle file =
+            platform::CreateFileW(path, platform::GenericRead, platform::FileShareRead | platform::FileShareWrite,
+                                  platform::OpenExisting, platform::FileAttributeNormal);
         error = file == platform::InvalidHandleValue ? platform::GetLastError() : platform::ErrorSuccess;
         if (file != platform::InvalidHandleValue || attempt == OpenAttempts ||
             (error != platform::ErrorSharingViolation && error != platform::ErrorLockViolation))
@@ -61,7 +61,8 @@ FileState ReadSettingsFile(const std::u16string& path, SettingsValues& values) {
 
 }  // namespace
 
-bool LoadSettings() {    std::u16string folder;
+bool LoadSettings() {
+    std::u16string folder;
     std::u16string known;
     void* taskMemory = nullptr;
     if (platform::SHGetKnownFolderPath(platform::KnownFolder::RoamingAppData, 0, &known, &taskMemory) >= 0) {
@@ -108,7 +109,8 @@ void SaveSettings() {
     // Another program reading the file at this instant (an editor, a backup,
     // a scanner) makes the replace fail; retries with growing pauses keep the change.
     const auto replace = [&] {
-        return platform::MoveFileExW(temporary, path, platform::MovefileReplaceExisting | platform::MovefileWriteThrough);
+        return platform::MoveFileExW(temporary, path,
+                                     platform::MovefileReplaceExisting | platform::MovefileWriteThrough);
     };
     bool replaced = complete && replace();
     for (std::size_t i = 0; complete && !replaced && i < std::size(ReplacePausesMs); ++i) {

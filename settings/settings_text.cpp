@@ -98,6 +98,8 @@ struct Lead {
     unsigned char low, high;
 };
 
+// A table reads best one rule a line.
+// clang-format off
 Lead ClassifyLead(unsigned char b) {
     if (b < 0x80) return {1, 0, 0};
     if (b >= 0xC2 && b <= 0xDF) return {2, 0x80, 0xBF};
@@ -109,6 +111,7 @@ Lead ClassifyLead(unsigned char b) {
     if (b == 0xF4) return {4, 0x80, 0x8F};
     return {0, 0, 0};
 }
+// clang-format on
 
 // Decodes as much of `data` as forms whole sequences and returns how many bytes
 // it used; each invalid stretch (its maximal valid prefix) becomes one U+FFFD.
@@ -171,7 +174,7 @@ void Decode(SettingsReader& reader, bool atEnd) {
     const auto* data = reinterpret_cast<const unsigned char*>(reader.Pending.data());
     const std::size_t size = reader.Pending.size();
     const std::size_t used = reader.Order == SettingsReader::ByteOrder::Utf8 ? DecodeUtf8(reader, data, size, atEnd)
-                                                                                : DecodeUtf16Le(reader, data, size, atEnd);
+                                                                             : DecodeUtf16Le(reader, data, size, atEnd);
     reader.Pending.erase(0, used);
 }
 
@@ -181,7 +184,8 @@ bool StartsWith(const std::string& bytes, std::string_view prefix) {
 
 // True while the bytes so far may still grow into a byte-order mark.
 bool CouldStartMark(std::string_view bytes) {
-    for (std::string_view mark : {std::string_view("\xEF\xBB\xBF"), std::string_view("\xFF\xFE"), std::string_view("\xFE\xFF")})
+    for (std::string_view mark :
+         {std::string_view("\xEF\xBB\xBF"), std::string_view("\xFF\xFE"), std::string_view("\xFE\xFF")})
         if (mark.starts_with(bytes))
             return true;
     return false;
@@ -265,6 +269,6 @@ std::string EncodeUtf8(std::u16string_view text) {
 }  // namespace
 
 std::string FormatSettingsFile(std::int32_t enabled, std::int32_t intervalSec, std::u16string_view drives) {
-    return "\xEF\xBB\xBF# Kestrun config\r\nEnabled=" + std::to_string(enabled) + "\r\nIntervalSec=" +
-           std::to_string(intervalSec) + "\r\nDrives=" + EncodeUtf8(drives) + "\r\n";
+    return "\xEF\xBB\xBF# Kestrun config\r\nEnabled=" + std::to_string(enabled) +
+           "\r\nIntervalSec=" + std::to_string(intervalSec) + "\r\nDrives=" + EncodeUtf8(drives) + "\r\n";
 }

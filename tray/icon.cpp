@@ -8,6 +8,8 @@ platform::NotifyIconData TrayIcon;
 namespace {
 // NOTIFYICONDATAW in its current layout on 64-bit Windows.
 constexpr std::uint32_t NotifyIconDataSize = 976;
+constexpr std::uint32_t TrayIconRetryMs = 2000;
+bool RetryingTrayIcon = false;
 
 void SetTip(const std::u16string& text) {
     const std::size_t n = std::min(text.size(), std::size(TrayIcon.Tip) - 1);
@@ -32,7 +34,18 @@ bool AddTrayIcon() {
             TrayIcon.Icon = platform::LoadIconW(nullptr, platform::IdiInformation);
     }
     SetTip(u"Kestrun");
-    return platform::Shell_NotifyIconW(platform::NimAdd, TrayIcon);
+    // At logon the shell may be too busy to take the icon, or time out after
+    // taking it, so that the next add fails because the icon exists: a modify
+    // that succeeds tells that apart. Until then a timer tries again.
+    if (!platform::Shell_NotifyIconW(platform::NimAdd, TrayIcon) &&
+        !platform::Shell_NotifyIconW(platform::NimModify, TrayIcon)) {
+        RetryingTrayIcon = platform::SetTimer(WindowHandle, TrayIconTimer, TrayIconRetryMs) != 0;
+        return false;
+    }
+    if (RetryingTrayIcon)
+        RetryingTrayIcon = !platform::KillTimer(WindowHandle, TrayIconTimer);
+    UpdateTrayTip();
+    return true;
 }
 
 void UpdateTrayTip() {

@@ -16,10 +16,12 @@ constexpr std::uint32_t CmdIntervalFirst = 200;
 constexpr std::uint32_t CmdDriveFirst = 300;
 constexpr std::array<std::int32_t, 4> IntervalChoices = {15, 30, 60, 120};
 constexpr std::uintptr_t IconResourceId = 101;
+constexpr std::uintptr_t TrayIconTimer = 1;
 
 extern platform::NotifyIconData TrayIcon;
 extern std::uint32_t TaskbarCreatedMessage;
 
+// Adds the icon and sets its tooltip; when the shell refuses, a timer on the window tries again.
 bool AddTrayIcon();
 void UpdateTrayTip();
 void RemoveTrayIcon();

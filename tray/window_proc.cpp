@@ -58,10 +58,10 @@ std::intptr_t TrayWndProc(platform::Handle window, std::uint32_t message, std::u
             ToggleEnabled();
         return 0;
     }
-    // Explorer restarted and the notification area is new: put the icon back.
-    if (message == TaskbarCreatedMessage && TaskbarCreatedMessage != 0) {
+    // Explorer restarted and the notification area is new, or the icon is still to be added: put it there.
+    if ((message == TaskbarCreatedMessage && TaskbarCreatedMessage != 0) ||
+        (message == platform::WmTimer && wParam == TrayIconTimer)) {
         AddTrayIcon();
-        UpdateTrayTip();
         return 0;
     }
     return platform::DefWindowProcW(window, message, wParam, lParam);

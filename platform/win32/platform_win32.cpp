@@ -59,9 +59,19 @@ namespace platform {
 
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "the notification record has its 64-bit layout");
 
-Handle CreateMutexW(bool initialOwner, const std::u16string& name) {
-    return ::CreateMutexW(nullptr, initialOwner, Wide(name));
+Handle CreateMutexW(bool initialOwner, const std::u16string& name, std::uint32_t* error) {
+    const HANDLE mutex = ::CreateMutexW(nullptr, initialOwner, Wide(name));
+    *error = ::GetLastError();
+    return mutex;
 }
+
+std::uint32_t SetErrorMode(std::uint32_t mode) { return ::SetErrorMode(mode); }
+
+std::uint32_t GetSystemDirectoryW(char16_t* buffer, std::uint32_t size) {
+    return ::GetSystemDirectoryW(reinterpret_cast<LPWSTR>(buffer), size);
+}
+
+bool SetCurrentDirectoryW(const std::u16string& path) { return ::SetCurrentDirectoryW(Wide(path)) != FALSE; }
 
 std::uint32_t GetModuleFileNameW(Handle module, char16_t* buffer, std::uint32_t size) {
     return ::GetModuleFileNameW(static_cast<HMODULE>(module), reinterpret_cast<LPWSTR>(buffer), size);
@@ -117,6 +127,16 @@ bool PostMessageW(Handle window, std::uint32_t message, std::uintptr_t wParam, s
 
 std::uint32_t RegisterWindowMessageW(const std::u16string& name) { return ::RegisterWindowMessageW(Wide(name)); }
 
+bool ChangeWindowMessageFilterEx(Handle window, std::uint32_t message, std::uint32_t action) {
+    return ::ChangeWindowMessageFilterEx(static_cast<HWND>(window), message, action, nullptr) != FALSE;
+}
+
+std::uintptr_t SetTimer(Handle window, std::uintptr_t id, std::uint32_t milliseconds) {
+    return ::SetTimer(static_cast<HWND>(window), id, milliseconds, nullptr);
+}
+
+bool KillTimer(Handle window, std::uintptr_t id) { return ::KillTimer(static_cast<HWND>(window), id) != FALSE; }
+
 Handle LoadIconW(Handle instance, std::uintptr_t resourceId) {
     return ::LoadIconW(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEW(resourceId));
 }
@@ -165,7 +185,6 @@ bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData& data) {
     std::copy(std::begin(data.Tip), std::end(data.Tip), reinterpret_cast<char16_t*>(record.szTip));
     return ::Shell_NotifyIconW(message, &record) != FALSE;
 }
-
 
 static_assert(sizeof(CRITICAL_SECTION) <= sizeof(CriticalSection::Storage), "CRITICAL_SECTION must fit");
 static_assert(sizeof(char16_t) == sizeof(wchar_t), "UTF-16 text is passed through unchanged");

@@ -3,11 +3,9 @@
 //   poke post MSG WPARAM LPARAM   PostMessageW to it
 //   poke keys VK...               keys to the popup menu, once it shows
 //   poke storm N SEED             N commands posted at once, chosen at random
-//   poke attr PATH                prints the file's attributes
 // Exits 1 when the window or the menu does not appear within 10 s.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <string_view>
@@ -16,7 +14,8 @@ namespace {
 
 HWND Await(const wchar_t* className) {
     for (int i = 0; i < 200; ++i, Sleep(50))
-        if (HWND window = FindWindowW(className, nullptr); window != nullptr && (className[0] != L'#' || IsWindowVisible(window)))
+        if (HWND window = FindWindowW(className, nullptr);
+            window != nullptr && (className[0] != L'#' || IsWindowVisible(window)))
             return window;
     std::exit(1);
 }
@@ -29,9 +28,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 3)
         return 2;
     const std::wstring_view verb = argv[1];
-    if (verb == L"attr") {
-        std::printf("%lu\n", GetFileAttributesW(argv[2]));
-    } else if (verb == L"send" || verb == L"post") {
+    if (verb == L"send" || verb == L"post") {
         HWND window = Await(L"KestrunWnd");
         const auto message = static_cast<UINT>(Number(argv[2]));
         const WPARAM wParam = argc > 3 ? Number(argv[3]) : 0;

@@ -21,7 +21,6 @@ start() { win 'C:\k\Kestrun.exe' & KESTRUN=$!; poke send 0; }
 settings() { printf '\xEF\xBB\xBF# Kestrun config\r\nEnabled=%s\r\nIntervalSec=%s\r\nDrives=%s\r\n' "$@" | cmp -s - "$CONFIG"; }
 marker() { head -c 4096 /dev/zero | cmp -s - "$D/$1/.kestrun.dat"; }
 no_marker() { [ ! -e "$D/$1/.kestrun.dat" ]; }
-hidden_system() { [ $(($(poke attr "$1:\\.kestrun.dat" | tr -d "\r") & 6)) -eq 6 ]; }
 run_value() { win reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v Kestrun 2>/dev/null | grep -qF "$1"; }
 no_run_value() { ! run_value Kestrun; }
 ended() { ! kill -0 "$KESTRUN" 2>/dev/null; }
@@ -54,7 +53,6 @@ sleep 0.5
 start
 check "first start saves the defaults with the removable drive" eventually settings 1 30 E
 check "first start makes E's marker: 4096 zero bytes" eventually marker e
-check "E's marker is hidden and system" hidden_system E
 check "no marker on the fixed drive or the CD-ROM" eval 'no_marker f && no_marker g'
 before=$(stat -c %y "$CONFIG")
 check "a second instance exits 0 at once" env WINEPREFIX="$PREFIX" timeout 20 wine 'C:\k\Kestrun.exe'
@@ -74,6 +72,13 @@ poke send 273 101
 check "start with Windows writes the quoted path" run_value '"C:\k\Kestrun.exe"'
 poke send 273 101
 check "and a second choice removes it" no_run_value
+# Task Manager's startup switch leaves the Run value and writes an odd first byte under StartupApproved.
+approved='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run'
+poke send 273 101 && win reg add "$approved" /v Kestrun /t REG_BINARY /d 030000000000000000000000 /f >/dev/null
+poke send 273 101
+check "switched off by Windows counts as off: choosing it registers again" eval \
+    'run_value "\"C:\k\Kestrun.exe\"" && ! win reg query "$approved" /v Kestrun >/dev/null'
+poke send 273 101
 
 poke post 32769 0 517 && poke keys 40 40 40 39 40 40 13
 check "the real menu by keyboard: intervals, third item" eventually settings 1 60 E

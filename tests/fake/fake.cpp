@@ -33,7 +33,8 @@ Handle New(Object object) {
 
 Object& Find(Handle handle) { return Objects.at(reinterpret_cast<std::uintptr_t>(handle)); }
 
-template <typename T> T Fail(std::uint32_t error, T result) {
+template <typename T>
+T Fail(std::uint32_t error, T result) {
     LastError = error;
     return result;
 }
@@ -102,10 +103,14 @@ int Count(const std::string& prefix) {
 
 namespace platform {
 
-Handle CreateMutexW(bool, const std::u16string& name) {
+Handle CreateMutexW(bool, const std::u16string& name, std::uint32_t* error) {
     Begin("CreateMutexW", name);
-    return Fail(fake::MutexError, New({}));
+    *error = fake::MutexError;
+    return New({});
 }
+
+std::uint32_t SetErrorMode(std::uint32_t mode) { return Begin("SetErrorMode", std::u16string(1, u'0' + mode)); }
+bool SetCurrentDirectoryW(const std::u16string& path) { return !Begin("SetCurrentDirectoryW", path); }
 
 // As Windows does: a path that does not fit is cut to size - 1 units, and the size comes back.
 std::uint32_t GetModuleFileNameW(Handle, char16_t* buffer, std::uint32_t size) {
@@ -120,9 +125,23 @@ std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t) {
     return 10;
 }
 
-void ExitProcess(std::uint32_t) { throw std::runtime_error("ExitProcess"); }
+std::uint32_t GetSystemDirectoryW(char16_t* buffer, std::uint32_t) {
+    std::memcpy(buffer, u"C:\\Windows\\System32", 40);
+    return 19;
+}
+
+// The notification area: just enough for the icon's retries.
+Handle LoadIconW(Handle, std::uintptr_t) { return New({}); }
+Handle LoadImageW(Handle, std::uintptr_t, std::uint32_t, std::int32_t, std::int32_t, std::uint32_t) { return New({}); }
+std::int32_t GetSystemMetrics(std::uint32_t) { return 16; }
+std::uintptr_t SetTimer(Handle, std::uintptr_t id, std::uint32_t) { return Begin("SetTimer") ? 0 : id; }
+bool KillTimer(Handle, std::uintptr_t) { return !Begin("KillTimer"); }
+
+bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData&) {
+    return !Begin("Shell_NotifyIconW", message == NimAdd ? u"add" : message == NimModify ? u"modify" : u"delete");
+}
+
 std::int32_t CoInitializeEx(std::uint32_t) { return 0; }
-void CoUninitialize() {}
 
 // Real locks, so that the race test under ThreadSanitizer means something.
 void InitializeCriticalSection(CriticalSection* s) { new (s->Storage) std::mutex; }
@@ -165,7 +184,6 @@ std::uint32_t WaitForSingleObject(Handle object, std::uint32_t ms) {
 }
 
 void Sleep(std::uint32_t ms) { Begin("Sleep"), fake::Now += ms; }
-Handle CreateThread(std::size_t, ThreadProc, void*, std::uint32_t) { return New({u"", 0, 0, true, true}); }
 
 bool CloseHandle(Handle object) {
     Begin("CloseHandle");
@@ -232,7 +250,8 @@ bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read
     if ((o.Flags & FileFlagNoBuffering) && (reinterpret_cast<std::uintptr_t>(buffer) % 4096 || size % 512))
         return Fail(87u, false);
     const std::string& bytes = fake::Files[o.Path].Bytes;
-    *read = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, bytes.size() - std::min(o.Position, bytes.size())));
+    *read =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(size, bytes.size() - std::min(o.Position, bytes.size())));
     std::memcpy(buffer, bytes.data() + o.Position, *read);
     o.Position += *read;
     fake::BytesRead += *read;

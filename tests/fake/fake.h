@@ -40,12 +40,21 @@ inline std::map<std::u16string, File> Files;
 inline std::vector<Fault> Faults;
 inline std::vector<std::string> Calls;  // "Name first-text-argument", text as ASCII
 inline std::uint64_t BytesRead = 0;
-inline std::uint64_t Now = 0;           // the virtual clock, in ms
+inline std::uint64_t Now = 0;                                      // the virtual clock, in ms
 inline std::multimap<std::uint64_t, std::function<void()>> Timed;  // run when the clock reaches them
 inline std::u16string RoamingFolder = u"C:\\Users\\Tester\\AppData\\Roaming";
 inline std::u16string ModulePath = u"C:\\Kestrun\\Kestrun.exe";
-inline std::uint32_t MutexError = 0;  // what GetLastError says after CreateMutexW
+inline std::uint32_t MutexError = 0;  // the error CreateMutexW hands back
 inline int LockViolations = 0;        // platform calls made while holding a critical section
+
+// The Nth call of `call` fails with `error`; from then on with `sticky`.
+inline Fault Failing(std::string call, int nth, std::uint32_t error = 0, bool sticky = false) {
+    return {std::move(call), nth, error, sticky};
+}
+// `action` runs just before the Nth call of `call` (and every later one with `sticky`).
+inline Fault Before(std::string call, int nth, std::function<void()> action, bool sticky = false) {
+    return {std::move(call), nth, 0, sticky, 0, std::move(action)};
+}
 
 void Reset();
 int Count(const std::string& prefix);  // logged calls that start with `prefix`

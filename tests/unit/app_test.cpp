@@ -2,13 +2,13 @@
 
 #include "app/main.h"
 #include "drives/drives.h"
+#include "settings/settings.h"
 #include "tests/unit/world.h"
 #include "tray/tray.h"
 
 TEST_F(World, ToggleAppendsAtTheEndAndDropsTheFirstOccurrence) {
     const std::tuple<std::u16string, char16_t, std::u16string, bool> cases[] = {
-        {u"", u'E', u"E", true}, {u"FE", u'G', u"FEG", true}, {u"EFE", u'E', u"FE", false}, {u"E", u'e', u"Ee", true},
-    };
+        {u"", u'E', u"E", true}, {u"FE", u'G', u"FEG", true}, {u"EFE", u'E', u"FE", false}, {u"E", u'e', u"Ee", true}};
     for (const auto& [before, letter, after, added] : cases) {
         ReplaceTargetDrives(before);
         EXPECT_EQ(ToggleTargetDrive(letter), added);
@@ -34,7 +34,7 @@ TEST_F(World, WorkerAndMainThreadShareTheTargetsSafely) {
 TEST_F(World, CandidateDrivesDefaultsAndBusLabels) {
     // Windows on C:. Types: 2 removable, 3 fixed, 4 remote, 5 CD-ROM, 6 RAM disk.
     // Buses: 1 SCSI, 4 IEEE 1394, 7 USB, 11 SATA, 12 SD, 13 MMC, 17 NVMe.
-    fake::Drives = {{'C', {3, 7}}, {'D', {3, 11}}, {'E', {2, 0}}, {'F', {3, 7}},  {'G', {5, 7}}, {'H', {4, 7}},
+    fake::Drives = {{'C', {3, 7}},  {'D', {3, 11}}, {'E', {2, 0}}, {'F', {3, 7}},  {'G', {5, 7}}, {'H', {4, 7}},
                     {'I', {3, 17}}, {'J', {3, 12}}, {'K', {3, 4}}, {'M', {3, 13}}, {'R', {6, 7}}, {'S', {3, 1}}};
     EXPECT_TRUE(ListCandidateDrives() == u"DEFIJKMS");
     AppPaths.SystemDriveLetter = u"c";  // as the Windows directory may spell it
@@ -42,9 +42,8 @@ TEST_F(World, CandidateDrivesDefaultsAndBusLabels) {
     EXPECT_TRUE(DefaultTargetDrives() == u"EFJKM");
     EXPECT_TRUE(BusLabel(u'E') == u"リムーバブル" && BusLabel(u'F') == u"USB");
     const std::pair<std::uint32_t, std::u16string> labels[] = {
-        {1, u"SCSI"}, {3, u"ATA"}, {4, u"IEEE1394"}, {7, u"USB"}, {8, u"RAID"}, {11, u"SATA"},
-        {12, u"SD"},  {13, u"MMC"}, {17, u"NVMe"},   {0, u"内蔵"}, {2, u"内蔵"},
-    };
+        {1, u"SCSI"}, {3, u"ATA"},  {4, u"IEEE1394"}, {7, u"USB"},  {8, u"RAID"}, {11, u"SATA"},
+        {12, u"SD"},  {13, u"MMC"}, {17, u"NVMe"},    {0, u"内蔵"}, {2, u"内蔵"}};
     for (const auto& [bus, label] : labels)
         EXPECT_TRUE(LabelForBus(bus) == label) << bus;
 }
@@ -60,23 +59,59 @@ TEST(Texts, UserVisibleTextsByteForByte) {
                 u"The Kestrun project - free to use, provided without any warranty.");
 }
 
+TEST_F(World, StartupShieldsTheDrivesAndSeesAnyOtherInstance) {
+    for (const std::uint32_t error : {183u, 5u}) {  // exists; access denied to an elevated instance's mutex
+        fake::Reset(), fake::MutexError = error;
+        EXPECT_FALSE(StartKestrun(nullptr));
+        EXPECT_EQ(fake::Calls, std::vector<std::string>{"CreateMutexW Kestrun_SingleInstance_Mutex"}) << error;
+    }
+    TearDown(), fake::Reset(), fake::Drives = {{'C', {}}, {'E', {2}}};
+    ASSERT_TRUE(StartKestrun(nullptr));
+    // Before any drive is touched: no error box for an empty card reader, no current directory on a target.
+    EXPECT_EQ(std::vector(fake::Calls.begin() + 1, fake::Calls.begin() + 3),
+              (std::vector<std::string>{"SetErrorMode 1", "SetCurrentDirectoryW C:\\Windows\\System32"}));
+}
+
 TEST_F(World, StartupNeverWritesOverAFileItCouldNotRead) {
     const std::u16string config = u"C:\\Users\\Tester\\AppData\\Roaming\\Kestrun\\config.ini";
-    const std::pair<std::vector<fake::Fault>, bool> cases[] = {  // faults, whether start-up saves
-        {{}, true},                                              // read whole
-        {{{"CreateFileW", 1, 2}}, true},                         // no file
-        {{{"CreateFileW", 1, 3}}, true},                         // no folder
-        {{{"ReadFile", 1, 23}}, false},                          // a device error part-way
-        {{{"CreateFileW", 1, 5}}, false},                        // access denied
-        {{{"CreateFileW", 1, 32, true}}, false},                 // held by another program throughout
-        {{{"CreateFileW", 1, 53}}, false},                       // a network folder offline at logon
-    };
-    for (const auto& [faults, saves] : cases) {
+    const std::pair<fake::Fault, bool> cases[] = {
+        // a fault, whether start-up saves
+        {{}, true},                                          // read whole
+        {fake::Failing("CreateFileW", 1, 2), true},          // no file
+        {fake::Failing("CreateFileW", 1, 3), true},          // no folder
+        {fake::Failing("ReadFile", 1, 23), false},           // a device error part-way
+        {fake::Failing("CreateFileW", 1, 5), false},         // access denied
+        {fake::Failing("CreateFileW", 1, 32, true), false},  // held by another program throughout
+        {fake::Failing("CreateFileW", 1, 53), false}};       // a network folder offline at logon
+    for (const auto& [fault, saves] : cases) {
         TearDown(), fake::Reset();
-        fake::Drives = {{'C', {}}}, fake::Files = {{config, {"\xEF\xBB\xBFIntervalSec=60"}}}, fake::Faults = faults;
+        fake::Drives = {{'C', {}}}, fake::Files = {{config, {"\xEF\xBB\xBFIntervalSec=60"}}}, fake::Faults = {fault};
         fake::ModulePath = u"C:\\" + std::u16string(300, u'k') + u"\\Kestrun.exe";  // longer than MAX_PATH
         ASSERT_TRUE(StartKestrun(nullptr));
-        EXPECT_NE(fake::Files[config].Bytes == "\xEF\xBB\xBFIntervalSec=60", saves) << faults.size();
+        EXPECT_NE(fake::Files[config].Bytes == "\xEF\xBB\xBFIntervalSec=60", saves) << fault.Call << fault.Error;
         EXPECT_TRUE(AppPaths.ProgramPath == fake::ModulePath);
     }
+}
+
+TEST_F(World, TrayIconIsTriedAgainUntilTheShellHasIt) {
+    const std::pair<int, std::vector<std::string>> cases[] = {
+        // failing calls, then the calls made
+        {2, {"add", "modify", "SetTimer", "add", "KillTimer", "modify"}},  // the shell is busy: a timer tries again
+        {1, {"add", "modify", "modify"}}};                                 // it timed out but took the icon
+    for (const auto& [failing, calls] : cases) {
+        fake::Faults = {fake::Failing("Shell_NotifyIconW", 1), fake::Failing("Shell_NotifyIconW", failing)};
+        fake::Calls.clear();
+        if (!AddTrayIcon())
+            AddTrayIcon();  // as the timer does
+        for (std::string& call : fake::Calls)
+            call = call.substr(call.find(' ') + 1);
+        EXPECT_EQ(fake::Calls, calls);
+    }
+}
+
+TEST(Autostart, WindowsSwitchOffIsAnOddFirstByte) {
+    const std::pair<std::string, bool> cases[] = {
+        {"", false}, {"\x02\0\0", false}, {"\x03\0\0", true}, {"\x06", false}};
+    for (const auto& [value, disabled] : cases)
+        EXPECT_EQ(IsStartupDisabled(value), disabled) << int(value[0]);
 }

@@ -20,17 +20,19 @@ TEST(SettingsText, LenientRulesWhateverTheChunking) {
         utf16 += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
     const std::tuple<std::string, std::int32_t, std::int32_t, std::u16string> cases[] = {
         {Bom + "# Kestrun config\r\nEnabled=0\r\nIntervalSec=60\r\nDrives=EF\r\n", 0, 60, u"EF"},
-        {"Enabled=0\nDrives=E", 0, 30, u"E"},                          // no byte-order mark
-        {utf16, 1, 60, u"E\u3042"},                                     // UTF-16 LE
-        {"Drives=E\rF \r \n", 1, 30, u"E\rF"},                          // a lone CR stays, the end is trimmed
-        {"Drives= E\0F\n"s, 1, 30, u" E"},                              // the NUL cuts
-        {std::string(511, '#') + "Drives=Q\n", 1, 30, u"Q"},            // a new piece after 511 units
+        {"Enabled=0\nDrives=E", 0, 30, u"E"},                 // no byte-order mark
+        {utf16, 1, 60, u"E\u3042"},                           // UTF-16 LE
+        {"Drives=E\rF \r \n", 1, 30, u"E\rF"},                // a lone CR stays, the end is trimmed
+        {"Drives= E\0F\n"s, 1, 30, u" E"},                    // the NUL cuts
+        {std::string(511, '#') + "Drives=Q\n", 1, 30, u"Q"},  // a new piece after 511 units
         {"Drives=" + std::string(600, 'X'), 1, 30, std::u16string(504, u'X')},
-        {"IntervalSec=4294967356\nEnabled=-9999999999", 1, 30, u""},    // saturates, then out of range
+        {"IntervalSec=4294967356\nEnabled=-9999999999", 1, 30, u""},  // saturates, then out of range
         {"IntervalSec=+3600x\nEnabled=abc", 0, 3600, u""},
         {"IntervalSec=4\nIntervalSec=15\nIntervalSec=3601", 1, 15, u""},  // the last valid line wins
         {"enabled=0\n Enabled=0\nEnabled =0\nIntervalSec=\xEF\xBC\x96\xEF\xBC\x90", 1, 30, u""},  // exact keys
-        {"Drives=E\xFF\xE3\x81" "F", 1, 30, u"E\uFFFD\uFFFDF"},        // invalid UTF-8 becomes U+FFFD
+        {"Drives=E\xFF\xE3\x81"
+         "F",
+         1, 30, u"E\uFFFD\uFFFDF"},  // invalid UTF-8 becomes U+FFFD
     };
     for (const auto& [bytes, enabled, interval, drives] : cases)
         for (const std::size_t chunk : {std::size_t{1}, std::size_t{3}, bytes.size()}) {
@@ -52,7 +54,7 @@ TEST(SettingsText, SaveWritesExactBytesThatReadBack) {
 TEST_F(World, FailedSaveLeavesTheOldFile) {
     const std::u16string path = AppPaths.SettingsFilePath, temporary = path + u".new";
     const fake::Fault faults[] = {
-        {"CreateFileW", 1, 5},      {"WriteFile", 1, 112},          {"WriteFile", 1, 0, false, 7},
+        {"CreateFileW", 1, 5},      {"WriteFile", 1, 112},        {"WriteFile", 1, 0, false, 7},
         {"FlushFileBuffers", 1, 5}, {"MoveFileExW", 1, 32, true},
     };
     fake::Drives = {{'C', {}}};
