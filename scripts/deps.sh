@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing Kestrun need on Debian, when missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ python3 googletest clang libclang-rt-14-dev
+packages=(cmake ninja-build g++ python3 googletest clang clang-format libclang-rt-14-dev
           g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
           wine wine64 xvfb xdotool x11-utils inotify-tools fonts-noto-cjk zip imagemagick)
 missing=()

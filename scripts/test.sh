@@ -48,7 +48,11 @@ fuzz_smoke() {
     return $rc
 }
 
+# Every C++ file of the program and the tests in the style of .clang-format.
+format_check() { git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror; }
+
 total_start=$SECONDS
+stage format format_check
 stage build-host build host
 stage host build/host/unit_tests
 stage build-tsan build host-tsan
