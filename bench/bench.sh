@@ -14,7 +14,8 @@ trap 'kill $(jobs -p) 2>/dev/null; wine_stop "$PREFIX"; stop_display; rm -rf "$W
 
 poke() { WINEPREFIX=$PREFIX wine 'C:\k\poke.exe' "$@" 2>/dev/null; }
 ticks() { awk '{print $14 + $15}' "/proc/$(pgrep -f 'C:\\k\\Kestrun.exe' | tail -1)/stat"; }
-since() { echo "scale=3; ($EPOCHREALTIME - $1) / 1" | bc; }
+minus() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a - b}'; }
+since() { minus "$EPOCHREALTIME" "$1"; }
 first_read() {  # first_read DRIVE AFTER: when DRIVE's marker was first read after AFTER
     for _ in $(seq 400); do
         awk -v d="/$1/.kestrun.dat" -v t="$2" '$3 ~ /ACCESS/ && index($2, d) && $1 > t {print $1; exit}' \
@@ -59,10 +60,10 @@ echo "Kestrun.exe stripped: $(stat -c %s "$WORK/stripped.exe") bytes; imports:" 
 printf '\xef\xbb\xbfEnabled=1\r\nIntervalSec=15\r\nDrives=E\r\n' >"$WORK/on.ini"
 
 session main "$WORK/on.ini"
-echo "start to window $WINDOW s, to E's first read $(echo "$(first_read e 0) - $STARTED" | bc) s"
+echo "start to window $WINDOW s, to E's first read $(minus "$(first_read e 0)" "$STARTED") s"
 noop=$EPOCHREALTIME && poke send 0 && noop=$(since "$noop")
 t=$EPOCHREALTIME && poke send 273 305
-echo "wake: drive command to F's first read $(echo "$(first_read f "$t") - $t" | bc) s, of which starting poke.exe $noop s"
+echo "wake: drive command to F's first read $(minus "$(first_read f "$t")" "$t") s, of which starting poke.exe $noop s"
 sleep $((PASSES * 15 + 2))
 awk '$3 ~ /ACCESS/ && index($2, "/e/.kestrun.dat") {print $1}' "$WORK/events" | tail -n "$PASSES" |
     awk 'NR > 1 {g = $1 - p; e = g > 15 ? g - 15 : 15 - g; s += e; if (e > m) m = e; n++} {p = $1}

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release: dist/Kestrun-0.1.0-win64.zip (Kestrun.exe, stripped and
-# statically linked, with the README, its screenshot and the license) and its
-# SHA-256 checksum. The same commit gives the same bytes: the link carries no
+# statically linked, with the README in English and Japanese, its screenshot
+# and the license) and its SHA-256 checksum. The same commit gives the same bytes: the link carries no
 # timestamp and every file in the archive gets the commit's time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +15,7 @@ stage=$(mktemp -d /tmp/kestrun-release.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/$name/docs" dist
 cp build/mingw/Kestrun.exe "$stage/$name/"  # linked with -s: already stripped
-cp README.md LICENSE "$stage/$name/"
+cp README.md README.ja.md LICENSE "$stage/$name/"
 cp docs/menu.png "$stage/$name/docs/"
 find "$stage/$name" -type d -exec chmod 755 {} + -o -type f -exec chmod 644 {} +
 find "$stage/$name" -exec touch -h -d "@$stamp" {} +
