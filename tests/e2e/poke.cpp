@@ -11,7 +11,6 @@
 #include <string_view>
 
 namespace {
-
 HWND Await(const wchar_t* className) {
     for (int i = 0; i < 200; ++i, Sleep(50))
         if (HWND window = FindWindowW(className, nullptr);
@@ -19,34 +18,25 @@ HWND Await(const wchar_t* className) {
             return window;
     std::exit(1);
 }
-
-unsigned long long Number(const wchar_t* text) { return std::wcstoull(text, nullptr, 0); }
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3)
-        return 2;
-    const std::wstring_view verb = argv[1];
-    if (verb == L"send" || verb == L"post") {
-        HWND window = Await(L"KestrunWnd");
-        const auto message = static_cast<UINT>(Number(argv[2]));
-        const WPARAM wParam = argc > 3 ? Number(argv[3]) : 0;
-        const LPARAM lParam = argc > 4 ? static_cast<LPARAM>(Number(argv[4])) : 0;
-        if (verb == L"send")
-            SendMessageW(window, message, wParam, lParam);
-        else
-            PostMessageW(window, message, wParam, lParam);
-    } else if (verb == L"keys") {
+    const std::wstring_view verb = argc > 1 ? argv[1] : L"";
+    const auto arg = [&](int i) { return i < argc ? std::wcstoull(argv[i], nullptr, 0) : 0; };
+    const auto message = static_cast<UINT>(arg(2));
+    if (verb == L"send")
+        SendMessageW(Await(L"KestrunWnd"), message, arg(3), static_cast<LPARAM>(arg(4)));
+    if (verb == L"post")
+        PostMessageW(Await(L"KestrunWnd"), message, arg(3), static_cast<LPARAM>(arg(4)));
+    if (verb == L"keys") {
         Sleep(300);  // the menu takes keys only once it tracks
         for (int i = 2; i < argc; ++i, Sleep(150))
-            PostMessageW(Await(L"#32768"), WM_KEYDOWN, Number(argv[i]), 0);
-    } else if (verb == L"storm") {
-        HWND window = Await(L"KestrunWnd");
-        std::srand(static_cast<unsigned>(Number(argv[3])));
-        const WPARAM commands[] = {100, 200, 201, 202, 203};
-        for (unsigned long long i = 0; i < Number(argv[2]); ++i)
-            PostMessageW(window, WM_COMMAND, commands[std::rand() % 5], 0);
+            PostMessageW(Await(L"#32768"), WM_KEYDOWN, arg(i), 0);
+    }
+    if (verb == L"storm") {
+        std::srand(static_cast<unsigned>(arg(3)));
+        for (unsigned long long i = 0; i < arg(2); ++i)
+            PostMessageW(Await(L"KestrunWnd"), WM_COMMAND, i % 5 == 0 ? 100 : 200 + std::rand() % 4, 0);
     }
     return 0;
 }

@@ -18,13 +18,12 @@ eventually() { for _ in $(seq 200); do "$@" && return 0; sleep 0.05; done; "$@";
 win() { WINEPREFIX=$PREFIX wine "$@" 2>/dev/null; }
 poke() { win 'C:\k\poke.exe' "$@"; }
 start() { win 'C:\k\Kestrun.exe' & KESTRUN=$!; poke send 0; }
+command() { poke send 273 "$1" && check "${@:2}"; }  # command ID NAME CHECK...: a menu command, then a check
 settings() { printf '\xEF\xBB\xBF# Kestrun config\r\nEnabled=%s\r\nIntervalSec=%s\r\nDrives=%s\r\n' "$@" | cmp -s - "$CONFIG"; }
 marker() { head -c 4096 /dev/zero | cmp -s - "$D/$1/.kestrun.dat"; }
 no_marker() { [ ! -e "$D/$1/.kestrun.dat" ]; }
 run_value() { win reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v Kestrun 2>/dev/null | grep -qF "$1"; }
-no_run_value() { ! run_value Kestrun; }
 ended() { ! kill -0 "$KESTRUN" 2>/dev/null; }
-exit_code() { wait "$KESTRUN"; [ $? -eq "$1" ]; }
 hard_kill() { pkill -9 -f 'C:\\k\\Kestrun.exe'; wait "$KESTRUN" 2>/dev/null; }
 # The file is always whole: some state's exact bytes, never torn, never empty.
 whole() { python3 -c 'import re,sys; sys.exit(not re.fullmatch(rb"\xef\xbb\xbf# Kestrun config\r\nEnabled=[01]\r\nIntervalSec=(15|30|60|120)\r\nDrives=E\r\n", open(sys.argv[1], "rb").read()))' "$CONFIG"; }
@@ -44,7 +43,9 @@ wine_map_drive "$PREFIX" h hd "$D/h"
 mkdir -p "$PREFIX/drive_c/k"
 cp "$ROOT/build/mingw/Kestrun.exe" "$ROOT/build/mingw/poke.exe" "$PREFIX/drive_c/k/"
 CONFIG="$PREFIX/drive_c/users/$(whoami)/AppData/Roaming/Kestrun/config.ini"
-python3 "$ROOT/tests/e2e/hold_terminal.py" "$D/h/.kestrun.dat" 900 & HOLDER=$!
+# H's marker is a pseudo-terminal drained and never answered: creating it succeeds, reading it never returns.
+python3 -c 'import os, pty, sys; m, s = pty.openpty(); os.symlink(os.ttyname(s), sys.argv[1]); [*iter(lambda: os.read(m, 9), b"")]' \
+    "$D/h/.kestrun.dat" & HOLDER=$!
 inotifywait -qm -r -e modify,attrib,close_write,moved_to,moved_from,create,delete --format '%w%f %e' \
     -o "$WORK/events" "$D" 2>/dev/null &
 [ -n "${DISPLAY:-}" ] || start_display || exit 1
@@ -58,25 +59,18 @@ before=$(stat -c %y "$CONFIG")
 check "a second instance exits 0 at once" env WINEPREFIX="$PREFIX" timeout 20 wine 'C:\k\Kestrun.exe'
 check "and leaves the settings file alone" eval '[ "$(stat -c %y "$CONFIG")" = "$before" ] && settings 1 30 E'
 
-poke send 273 100
-check "the on/off command is saved" settings 0 30 E
+command 100 "the on/off command is saved" settings 0 30 E
 poke send 32769 0 515
 check "a double-click switches it back on" settings 1 30 E
-poke send 273 203
-check "an interval command is saved" settings 1 120 E
-poke send 273 305
-check "choosing F saves it and makes F's marker" eval 'settings 1 120 EF && eventually marker f'
-poke send 273 305
-check "dropping F saves it and deletes F's marker" eval 'settings 1 120 E && no_marker f'
-poke send 273 101
-check "start with Windows writes the quoted path" run_value '"C:\k\Kestrun.exe"'
-poke send 273 101
-check "and a second choice removes it" no_run_value
+command 203 "an interval command is saved" settings 1 120 E
+command 305 "choosing F saves it and makes F's marker" eval 'settings 1 120 EF && eventually marker f'
+command 305 "dropping F saves it and deletes F's marker" eval 'settings 1 120 E && no_marker f'
+command 101 "start with Windows writes the quoted path" run_value '"C:\k\Kestrun.exe"'
+command 101 "and a second choice removes it" eval '! run_value Kestrun'
 # Task Manager's startup switch leaves the Run value and writes an odd first byte under StartupApproved.
 approved='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run'
 poke send 273 101 && win reg add "$approved" /v Kestrun /t REG_BINARY /d 030000000000000000000000 /f >/dev/null
-poke send 273 101
-check "switched off by Windows counts as off: choosing it registers again" eval \
+command 101 "switched off by Windows counts as off: choosing it registers again" eval \
     'run_value "\"C:\k\Kestrun.exe\"" && ! win reg query "$approved" /v Kestrun >/dev/null'
 poke send 273 101
 
@@ -98,11 +92,11 @@ check "24 hard kills during command storms: the file is always whole" [ $torn -e
 grep -q 'Enabled=0' "$CONFIG" && poke send 273 100
 
 # H's marker is a terminal: its read never returns, and exit must still end the process.
-poke send 273 307
-check "a hung read is under way on H" eventually stuck_on_h
+command 307 "a hung read is under way on H" eventually stuck_on_h
 poke post 32769 0 517 && poke keys 38 13
 check "exit by the real menu ends the process despite the hung read" eval 'eventually ended || eventually ended'
-check "with exit code 0" exit_code 0
+wait "$KESTRUN"
+check "with exit code 0" [ $? -eq 0 ]
 
 strays=$(grep -v '/\.kestrun\.dat ' "$WORK/events")
 check "nothing but markers was written on the drives" [ -z "$strays" ]

@@ -1,8 +1,10 @@
 #include "tests/fake/fake.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <numeric>
 #include <set>
 #include <stdexcept>
 
@@ -26,17 +28,13 @@ int Waits = 0;
 thread_local int SectionsHeld = 0;
 thread_local std::uint32_t LastError = 0;
 
-Handle New(Object object) {
-    Objects[NextHandle] = std::move(object);
-    return reinterpret_cast<Handle>(NextHandle++);
-}
+Handle New(Object object) { return Objects[NextHandle] = std::move(object), reinterpret_cast<Handle>(NextHandle++); }
 
 Object& Find(Handle handle) { return Objects.at(reinterpret_cast<std::uintptr_t>(handle)); }
 
 template <typename T>
 T Fail(std::uint32_t error, T result) {
-    LastError = error;
-    return result;
+    return LastError = error, result;
 }
 
 // Every call passes here: logged, then its faults decided. True when it must fail.
@@ -60,11 +58,9 @@ bool Begin(const std::string& name, const std::u16string& arg = u"", std::uint32
     return fail;
 }
 
-fake::Drive* DriveOf(std::u16string path) {
-    if (path.starts_with(u"\\\\.\\"))
-        path.erase(0, 4);
-    const auto it = path.size() < 2 || path[1] != u':' ? fake::Drives.end() : fake::Drives.find(char(path[0]));
-    return it == fake::Drives.end() ? nullptr : &it->second;
+fake::Drive* DriveOf(const std::u16string& path) {  // "E:\..." or "\\.\E:"
+    const char letter = char(path[path.starts_with(u"\\\\") ? 4 : 0]);
+    return fake::Drives.contains(letter) ? &fake::Drives[letter] : nullptr;
 }
 
 // Whether a handle holds `path` without sharing all of `share`; with 0, whether any does.
@@ -93,10 +89,7 @@ void Reset() {
 }
 
 int Count(const std::string& prefix) {
-    int n = 0;
-    for (const std::string& call : Calls)
-        n += (call + " ").starts_with(prefix);
-    return n;
+    return int(std::count_if(Calls.begin(), Calls.end(), [&](auto& call) { return (call + " ").starts_with(prefix); }));
 }
 
 }  // namespace fake
@@ -121,13 +114,10 @@ std::uint32_t GetModuleFileNameW(Handle, char16_t* buffer, std::uint32_t size) {
 }
 
 std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t) {
-    std::memcpy(buffer, u"C:\\Windows", 22);
-    return 10;
+    return std::memcpy(buffer, u"C:\\Windows", 22), 10;
 }
-
 std::uint32_t GetSystemDirectoryW(char16_t* buffer, std::uint32_t) {
-    std::memcpy(buffer, u"C:\\Windows\\System32", 40);
-    return 19;
+    return std::memcpy(buffer, u"C:\\Windows\\System32", 40), 19;
 }
 
 // The notification area: just enough for the icon's retries.
@@ -179,9 +169,7 @@ std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects,
     }
 }
 
-std::uint32_t WaitForSingleObject(Handle object, std::uint32_t ms) {
-    return WaitForMultipleObjects(1, &object, false, ms);
-}
+std::uint32_t WaitForSingleObject(Handle h, std::uint32_t ms) { return WaitForMultipleObjects(1, &h, false, ms); }
 
 void Sleep(std::uint32_t ms) { Begin("Sleep"), fake::Now += ms; }
 
@@ -196,10 +184,8 @@ bool CloseHandle(Handle object) {
 std::uint32_t GetLastError() { return LastError; }
 
 std::uint32_t GetLogicalDrives() {
-    std::uint32_t mask = 0;
-    for (const auto& [letter, drive] : fake::Drives)
-        mask |= 1u << (letter - 'A');
-    return mask;
+    return std::accumulate(fake::Drives.begin(), fake::Drives.end(), 0u,
+                           [](std::uint32_t mask, auto& drive) { return mask | 1u << (drive.first - 'A'); });
 }
 
 std::uint32_t GetDriveTypeW(const std::u16string& root) {
@@ -293,8 +279,7 @@ bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint
 bool DeviceIoControl(Handle device, std::uint32_t, const void*, std::uint32_t, void* out, std::uint32_t,
                      std::uint32_t* returned) {
     std::memcpy(static_cast<char*>(out) + 28, &DriveOf(Find(device).Path)->Bus, 4);
-    *returned = 40;
-    return true;
+    return *returned = 40;
 }
 
 void* VirtualAlloc(void*, std::size_t size, std::uint32_t, std::uint32_t) { return std::aligned_alloc(4096, size); }

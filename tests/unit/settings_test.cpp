@@ -69,12 +69,3 @@ TEST_F(World, FailedSaveLeavesTheOldFile) {
     SaveSettings();
     EXPECT_TRUE(fake::Files[path].Bytes == FormatSettingsFile(1, 30, u"") && !fake::Files.contains(temporary));
 }
-
-// A file held by another program for a moment is waited for, not taken as missing.
-TEST_F(World, LoadWaitsOutABriefSharingConflict) {
-    fake::Drives = {{'C', {}}};
-    fake::Files = {{u"C:\\Users\\Tester\\AppData\\Roaming\\Kestrun\\config.ini", {Bom + "IntervalSec=60"}}};
-    fake::Faults = {{"CreateFileW", 1, 32}, {"CreateFileW", 2, 33}};
-    LoadSettings();
-    EXPECT_EQ(Settings.IntervalSec.load(), 60);
-}
