@@ -1,5 +1,8 @@
 // The settings file's text: our own codec rather than the C runtime's text
 // modes, which differ between runtimes and mangle non-ASCII text under some.
+// Reading runs the bytes through one step per rule, in this order:
+// ChooseByteOrder, DecodeUtf8 or DecodeUtf16Le, JoinCrLf, CutIntoPieces,
+// CutAtNul, TrimLineEnd, ApplyLine.
 #include <algorithm>
 #include <limits>
 
@@ -9,9 +12,11 @@ namespace {
 
 constexpr char16_t Replacement = 0xFFFD;
 
-// A NUL ends the line's text; LF, CR and spaces at its end do not count.
-std::u16string_view TrimLine(std::u16string_view piece) {
-    std::u16string_view line = piece.substr(0, piece.find(u'\0'));
+// A NUL ends the line's text.
+std::u16string_view CutAtNul(std::u16string_view piece) { return piece.substr(0, piece.find(u'\0')); }
+
+// LF, CR and spaces at the end of a line do not count.
+std::u16string_view TrimLineEnd(std::u16string_view line) {
     while (!line.empty() && (line.back() == u'\n' || line.back() == u'\r' || line.back() == u' '))
         line.remove_suffix(1);
     return line;
@@ -55,10 +60,11 @@ void ApplyLine(std::u16string_view line, SettingsValues& values) {
 }
 
 void DeliverPiece(SettingsReader& reader) {
-    ApplyLine(TrimLine(reader.Piece), reader.Values);
+    ApplyLine(TrimLineEnd(CutAtNul(reader.Piece)), reader.Values);
     reader.Piece.clear();
 }
 
+// A line reaches the rules in pieces of at most PieceUnits units, each read as a line of its own.
 void CutIntoPieces(SettingsReader& reader, char16_t unit) {
     reader.Piece.push_back(unit);
     if (unit == u'\n' || reader.Piece.size() == PieceUnits)
