@@ -11,7 +11,7 @@ constexpr std::uint32_t LongestWorkerWaitMs = 3000;
 
 // Start-up could not make the window, an event or the worker: a program that
 // cannot be reached or does nothing is worse than none, so undo and leave.
-int GiveUp(platform::Handle mutex) {
+int GiveUp() {
     if (StopEvent != nullptr)
         platform::CloseHandle(StopEvent);
     if (WakeEvent != nullptr)
@@ -22,8 +22,8 @@ int GiveUp(platform::Handle mutex) {
     WindowHandle = nullptr;
     platform::DeleteCriticalSection(&SettingsLock);
     platform::CoUninitialize();
-    if (mutex != nullptr)
-        platform::CloseHandle(mutex);
+    if (InstanceMutex != nullptr)
+        platform::CloseHandle(InstanceMutex);
     return 0;
 }
 
@@ -32,7 +32,6 @@ int GiveUp(platform::Handle mutex) {
 int RunKestrun(platform::Handle instance) {
     if (!StartKestrun(instance))
         return 0;
-    const platform::Handle mutex = InstanceMutex;
 
     // A hidden top-level window rather than a message-only one: only top-level
     // windows hear "TaskbarCreated" when Explorer restarts.
@@ -45,16 +44,16 @@ int RunKestrun(platform::Handle instance) {
     platform::RegisterClassW(windowClass);
     WindowHandle = platform::CreateWindowExW(0, u"KestrunWnd", u"Kestrun", 0, 0, 0, 0, 0, nullptr, nullptr, instance);
     if (WindowHandle == nullptr)
-        return GiveUp(mutex);
+        return GiveUp();
     // An instance started as administrator hears the shell's restart only if it lets the message in.
     platform::ChangeWindowMessageFilterEx(WindowHandle, TaskbarCreatedMessage, platform::MsgfltAllow);
     StopEvent = platform::CreateEventW(true, false);
     WakeEvent = platform::CreateEventW(false, false);
     if (StopEvent == nullptr || WakeEvent == nullptr)
-        return GiveUp(mutex);
+        return GiveUp();
     WorkerThread = platform::CreateThread(0, KeepAwakeWorker, nullptr, 0);
     if (WorkerThread == nullptr)
-        return GiveUp(mutex);
+        return GiveUp();
     AddTrayIcon();
 
     // GetMessageW gives -1 on failure; looping on it would spin forever.
@@ -74,7 +73,7 @@ int RunKestrun(platform::Handle instance) {
     platform::CloseHandle(WakeEvent);
     platform::DeleteCriticalSection(&SettingsLock);
     platform::CoUninitialize();
-    if (mutex != nullptr)
-        platform::CloseHandle(mutex);
+    if (InstanceMutex != nullptr)
+        platform::CloseHandle(InstanceMutex);
     return 0;
 }
