@@ -7,7 +7,6 @@ platform::Handle InstanceMutex = nullptr;
 namespace {
 constexpr std::uint32_t PathUnits = 260;
 constexpr std::uint32_t LongestPathUnits = 32768;
-constexpr std::uint32_t ErrorInsufficientBuffer = 122;
 }  // namespace
 
 // The whole path, however long: a cut one would register a program that does not exist.
@@ -15,7 +14,7 @@ std::u16string ReadProgramPath() {
     for (std::uint32_t size = PathUnits;; size *= 2) {
         std::u16string buffer(size, u'\0');
         const std::uint32_t length = platform::GetModuleFileNameW(nullptr, buffer.data(), size);
-        if (length < size || size >= LongestPathUnits || platform::GetLastError() != ErrorInsufficientBuffer)
+        if (length < size || size >= LongestPathUnits || platform::GetLastError() != platform::ErrorInsufficientBuffer)
             return buffer.substr(0, length < size ? length : 0);
     }
 }

@@ -24,9 +24,11 @@ struct CriticalSection {
 // Errors and wait results.
 constexpr std::uint32_t ErrorSuccess = 0;
 constexpr std::uint32_t ErrorFileNotFound = 2;
+constexpr std::uint32_t ErrorPathNotFound = 3;
 constexpr std::uint32_t ErrorAccessDenied = 5;
 constexpr std::uint32_t ErrorSharingViolation = 32;
 constexpr std::uint32_t ErrorLockViolation = 33;
+constexpr std::uint32_t ErrorInsufficientBuffer = 122;
 constexpr std::uint32_t ErrorAlreadyExists = 183;
 constexpr std::uint32_t WaitObject0 = 0;
 constexpr std::uint32_t WaitTimeout = 258;

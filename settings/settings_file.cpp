@@ -13,7 +13,6 @@ constexpr int OpenAttempts = 10;
 constexpr std::uint32_t OpenRetryMs = 50;
 // An indexer or virus scanner may hold the new file for a while: about half a second in all.
 constexpr std::uint32_t ReplacePausesMs[] = {10, 20, 40, 80, 160, 200};
-constexpr std::uint32_t ErrorPathNotFound = 3;
 
 enum class FileState { Read, Missing, Unreadable };
 
@@ -41,8 +40,8 @@ FileState ReadSettingsFile(const std::u16string& path, SettingsValues& values) {
     std::uint32_t error = 0;
     const platform::Handle file = OpenSettingsFile(path, error);
     if (file == platform::InvalidHandleValue)
-        return error == platform::ErrorFileNotFound || error == ErrorPathNotFound ? FileState::Missing
-                                                                                  : FileState::Unreadable;
+        return error == platform::ErrorFileNotFound || error == platform::ErrorPathNotFound ? FileState::Missing
+                                                                                            : FileState::Unreadable;
     SettingsReader reader;
     std::vector<char> chunk(ChunkSize);
     std::uint32_t got = 0;

@@ -110,7 +110,7 @@ std::uint32_t GetModuleFileNameW(Handle, char16_t* buffer, std::uint32_t size) {
     const std::size_t n = std::min<std::size_t>(fake::ModulePath.size(), size - 1);
     std::memcpy(buffer, fake::ModulePath.data(), n * 2);
     buffer[n] = 0;
-    return n < fake::ModulePath.size() ? Fail(122u, size) : static_cast<std::uint32_t>(n);
+    return n < fake::ModulePath.size() ? Fail(ErrorInsufficientBuffer, size) : static_cast<std::uint32_t>(n);
 }
 
 std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t) {
@@ -212,7 +212,7 @@ Handle CreateFileW(const std::u16string& path, std::uint32_t, std::uint32_t shar
     if (Begin("CreateFileW", path))
         return InvalidHandleValue;
     if (drive == nullptr)
-        return Fail(3u, InvalidHandleValue);
+        return Fail(ErrorPathNotFound, InvalidHandleValue);
     const bool device = path.starts_with(u"\\\\.\\"), exists = fake::Files.contains(path);
     const std::uint32_t old = exists ? fake::Files[path].Attributes | (fake::Files[path].Directory ? 0x10 : 0) : 0;
     if (disposition == CreateAlways) {
