@@ -42,8 +42,10 @@ bool AddTrayIcon() {
         RetryingTrayIcon = platform::SetTimer(WindowHandle, TrayIconTimer, TrayIconRetryMs) != 0;
         return false;
     }
-    if (RetryingTrayIcon)
-        RetryingTrayIcon = !platform::KillTimer(WindowHandle, TrayIconTimer);
+    if (RetryingTrayIcon) {
+        platform::KillTimer(WindowHandle, TrayIconTimer);
+        RetryingTrayIcon = false;
+    }
     UpdateTrayTip();
     return true;
 }
