@@ -6,7 +6,6 @@ platform::Handle InstanceMutex = nullptr;
 
 namespace {
 constexpr std::uint32_t PathUnits = 260;
-constexpr std::uint32_t LongestPathUnits = 32768;
 }  // namespace
 
 // The whole path, however long: a cut one would register a program that does not exist.
@@ -14,12 +13,16 @@ std::u16string ReadProgramPath() {
     for (std::uint32_t size = PathUnits;; size *= 2) {
         std::u16string buffer(size, u'\0');
         const std::uint32_t length = platform::GetModuleFileNameW(nullptr, buffer.data(), size);
-        if (length < size || size >= LongestPathUnits || platform::GetLastError() != platform::ErrorInsufficientBuffer)
+        if (length < size || size >= platform::LongestPathUnits ||
+            platform::GetLastError() != platform::ErrorInsufficientBuffer)
             return buffer.substr(0, length < size ? length : 0);
     }
 }
 
 bool StartKestrun(platform::Handle instance) {
+    // The system DLLs load further DLLs at run time, and would look for them in
+    // the program's folder first: Downloads, where a planted one may wait.
+    platform::SetDefaultDllDirectories(platform::LoadLibrarySearchSystem32);
     std::uint32_t error = 0;
     InstanceMutex = platform::CreateMutexW(true, u"Kestrun_SingleInstance_Mutex", &error);
     // Another instance runs: leave without touching anything; the end of the

@@ -39,12 +39,28 @@ bool ToggleTargetDrive(char16_t letter) {
     const bool added = at == std::u16string::npos;
     // Only the first occurrence goes: a letter repeated by a hand-edited
     // settings file stays a target until every copy has been chosen away.
-    if (added)
+    if (added) {
         drives.push_back(letter);
-    else
+    } else {
         drives.erase(at, 1);
+        // The marker goes on the worker's thread: a drive asleep would hold the menu for its spin-up.
+        if (Settings.DroppedDrives.find(letter) == std::u16string::npos)
+            Settings.DroppedDrives.push_back(letter);
+    }
     platform::LeaveCriticalSection(&SettingsLock);
     return added;
+}
+
+// The dropped letters whose markers are to go, less those chosen again since.
+std::u16string TakeDroppedDrives() {
+    platform::EnterCriticalSection(&SettingsLock);
+    std::u16string dropped;
+    for (const char16_t letter : Settings.DroppedDrives)
+        if (Settings.TargetDrives.find(letter) == std::u16string::npos)
+            dropped.push_back(letter);
+    Settings.DroppedDrives.clear();
+    platform::LeaveCriticalSection(&SettingsLock);
+    return dropped;
 }
 
 void SetEnabled(std::int32_t enabled) { Settings.Enabled.exchange(enabled); }

@@ -9,7 +9,8 @@
 struct SettingsRecord {
     std::atomic<std::int32_t> Enabled{1};
     std::atomic<std::int32_t> IntervalSec{30};
-    std::u16string TargetDrives;  // guarded by SettingsLock
+    std::u16string TargetDrives;   // guarded by SettingsLock
+    std::u16string DroppedDrives;  // guarded by SettingsLock: markers the worker is still to delete
 };
 
 struct AppPathsRecord {
@@ -31,6 +32,7 @@ std::u16string SnapshotTargetDrives();
 void ReplaceTargetDrives(const std::u16string& drives);
 bool IsTargetDrive(char16_t letter);
 bool ToggleTargetDrive(char16_t letter);
+std::u16string TakeDroppedDrives();
 void SetEnabled(std::int32_t enabled);
 void FlipEnabled();
 void SetIntervalSec(std::int32_t seconds);

@@ -18,6 +18,21 @@ constexpr std::uint32_t DescriptorSize = 512;
 
 std::u16string DriveRootPath(char16_t letter) { return std::u16string{letter, u':', u'\\'}; }
 
+// Regardless of case, as Windows treats drive letters; a NUL left by a failed
+// Windows-directory lookup matches nothing.
+bool IsWindowsDrive(char16_t letter, std::u16string_view systemDrive) {
+    return !systemDrive.empty() && (systemDrive[0] | 0x20) == (letter | 0x20);
+}
+
+// The kinds of drive that can be chosen, and a drive whose kind Windows cannot
+// tell: a letter now held by a network share, an optical drive or a RAM disk
+// is never read nor given a marker, nor is the Windows drive typed in by hand.
+bool MayKeepAwake(char16_t letter, std::uint32_t driveType, std::u16string_view systemDrive) {
+    return !IsWindowsDrive(letter, systemDrive) &&
+           (driveType == platform::DriveUnknown || driveType == platform::DriveRemovable ||
+            driveType == platform::DriveFixed);
+}
+
 std::u16string ListCandidateDrives() {
     std::u16string candidates;
     const std::uint32_t present = platform::GetLogicalDrives();
@@ -25,12 +40,8 @@ std::u16string ListCandidateDrives() {
         if ((present & (1u << i)) == 0)
             continue;
         const char16_t letter = static_cast<char16_t>(u'A' + i);
-        // Regardless of case, as Windows treats drive letters; a NUL left by a
-        // failed Windows-directory lookup matches nothing.
-        if (!AppPaths.SystemDriveLetter.empty() && (AppPaths.SystemDriveLetter[0] | 0x20) == (letter | 0x20))
-            continue;
         const std::uint32_t type = platform::GetDriveTypeW(DriveRootPath(letter));
-        if (type == platform::DriveRemovable || type == platform::DriveFixed)
+        if (type != platform::DriveUnknown && MayKeepAwake(letter, type, AppPaths.SystemDriveLetter))
             candidates.push_back(letter);
     }
     return candidates;

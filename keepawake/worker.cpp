@@ -5,12 +5,30 @@
 
 namespace {
 
-platform::Handle OpenMarkerUnbuffered(const std::u16string& path) {
-    // No buffering: a read served from the system cache would never reach the drive.
-    // Delete sharing: a drive dropped while the read waits for it to spin up loses its marker all the same.
-    return platform::CreateFileW(path, platform::GenericRead,
+// No buffering: a read served from the system cache would never reach the drive.
+platform::Handle OpenMarkerUnbuffered(const std::u16string& path, std::uint32_t access) {
+    return platform::CreateFileW(path, access,
                                  platform::FileShareRead | platform::FileShareWrite | platform::FileShareDelete,
                                  platform::OpenExisting, platform::FileFlagNoBuffering);
+}
+
+// Every read would stamp the marker's last-access time, which NTFS and FAT
+// write back to the disk: a handle that may write attributes tells the file
+// system not to. Where that access is refused (a write-protected medium, an
+// access list), the marker is read all the same.
+platform::Handle OpenMarker(const std::u16string& path) {
+    const platform::Handle file = OpenMarkerUnbuffered(path, platform::GenericRead | platform::FileWriteAttributes);
+    if (file == platform::InvalidHandleValue)
+        return OpenMarkerUnbuffered(path, platform::GenericRead);
+    const platform::FileTime keepLastAccess = {0xFFFFFFFFu, 0xFFFFFFFFu};
+    platform::SetFileTime(file, nullptr, &keepLastAccess, nullptr);
+    return file;
+}
+
+// Off the window's thread: a dropped drive that has spun down takes seconds to answer.
+void RemoveDroppedMarkers() {
+    for (const char16_t letter : TakeDroppedDrives())
+        RemoveMarker(letter);
 }
 
 }  // namespace
@@ -18,17 +36,17 @@ platform::Handle OpenMarkerUnbuffered(const std::u16string& path) {
 void KeepAwakePass(void* readBuffer) {
     const std::u16string targets = SnapshotTargetDrives();
     for (const char16_t letter : targets) {
-        if (platform::GetDriveTypeW(DriveRootPath(letter)) == platform::DriveNoRootDir)
+        if (!MayKeepAwake(letter, platform::GetDriveTypeW(DriveRootPath(letter)), AppPaths.SystemDriveLetter))
             continue;
         const std::u16string path = MarkerPath(letter);
         if (!EnsureMarker(letter))
             continue;
-        platform::Handle file = OpenMarkerUnbuffered(path);
+        platform::Handle file = OpenMarker(path);
         if (file == platform::InvalidHandleValue) {
             // The marker may have vanished between the test and the open: make it once more.
             if (!EnsureMarker(letter))
                 continue;
-            file = OpenMarkerUnbuffered(path);
+            file = OpenMarker(path);
             if (file == platform::InvalidHandleValue)
                 continue;
         }
@@ -46,6 +64,7 @@ std::uint32_t KeepAwakeWorker(void*) {
                                                     platform::PageReadwrite);
     const platform::Handle waitList[2] = {StopEvent, WakeEvent};
     for (;;) {
+        RemoveDroppedMarkers();
         if (Settings.Enabled.load() != 0)
             KeepAwakePass(readBuffer);
         const std::uint32_t timeout = static_cast<std::uint32_t>(Settings.IntervalSec.load()) * 1000u;
@@ -63,6 +82,8 @@ std::uint32_t KeepAwakeWorker(void*) {
         }
         platform::ResetEvent(WakeEvent);
     }
+    // A drive dropped just before exit loses its marker too, within shutdown's wait.
+    RemoveDroppedMarkers();
     if (readBuffer != nullptr)
         platform::VirtualFree(readBuffer, 0, platform::MemRelease);
     return 0;

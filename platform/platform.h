@@ -50,9 +50,12 @@ constexpr std::uint32_t FileAttributeHidden = 0x2;
 constexpr std::uint32_t FileAttributeSystem = 0x4;
 constexpr std::uint32_t FileAttributeDirectory = 0x10;
 constexpr std::uint32_t FileAttributeNormal = 0x80;
+constexpr std::uint32_t FileAttributeSparseFile = 0x200;
+constexpr std::uint32_t FileAttributeCompressed = 0x800;
 constexpr std::uint32_t InvalidFileAttributes = 0xFFFFFFFFu;
 constexpr std::uint32_t GenericRead = 0x80000000u;
 constexpr std::uint32_t GenericWrite = 0x40000000u;
+constexpr std::uint32_t FileWriteAttributes = 0x100;
 constexpr std::uint32_t FileShareRead = 0x1;
 constexpr std::uint32_t FileShareWrite = 0x2;
 constexpr std::uint32_t FileShareDelete = 0x4;
@@ -61,6 +64,7 @@ constexpr std::uint32_t OpenExisting = 3;
 constexpr std::uint32_t FileFlagNoBuffering = 0x20000000u;
 constexpr std::uint32_t MovefileReplaceExisting = 0x1;
 constexpr std::uint32_t MovefileWriteThrough = 0x8;
+constexpr std::uint32_t LongestPathUnits = 32768;  // the longest path Windows takes, with its terminator
 
 // Memory.
 constexpr std::uint32_t MemCommit = 0x1000;
@@ -70,6 +74,11 @@ constexpr std::uint32_t PageReadwrite = 0x04;
 
 // Devices.
 constexpr std::uint32_t IoctlStorageQueryProperty = 0x2D1400;
+constexpr std::uint32_t FsctlSetCompression = 0x9C040;
+constexpr std::uint16_t CompressionFormatNone = 0;
+
+// Module loading.
+constexpr std::uint32_t LoadLibrarySearchSystem32 = 0x800;
 
 // Registry.
 inline Handle const HkeyCurrentUser =
@@ -143,7 +152,13 @@ struct NotifyIconData {  // NOTIFYICONDATAW: the fields the program sets, all ot
     char16_t Tip[128] = {};
 };
 
+struct FileTime {  // FILETIME
+    std::uint32_t LowDateTime = 0;
+    std::uint32_t HighDateTime = 0;
+};
+
 // kernel32: the process.
+bool SetDefaultDllDirectories(std::uint32_t directoryFlags);
 // `error` receives the call's own last error, taken before anything else can change it.
 Handle CreateMutexW(bool initialOwner, const std::u16string& name, std::uint32_t* error);
 std::uint32_t SetErrorMode(std::uint32_t mode);
@@ -215,6 +230,9 @@ Handle CreateFileW(const std::u16string& path, std::uint32_t desiredAccess, std:
 bool ReadFile(Handle file, void* buffer, std::uint32_t bytesToRead, std::uint32_t* bytesRead);
 bool WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite, std::uint32_t* bytesWritten);
 bool FlushFileBuffers(Handle file);
+bool SetFileTime(Handle file, const FileTime* creationTime, const FileTime* lastAccessTime,
+                 const FileTime* lastWriteTime);
+std::uint32_t GetShortPathNameW(const std::u16string& longPath, char16_t* buffer, std::uint32_t size);
 bool DeleteFileW(const std::u16string& path);
 bool CreateDirectoryW(const std::u16string& path);
 bool MoveFileExW(const std::u16string& existing, const std::u16string& replacement, std::uint32_t flags);

@@ -8,6 +8,16 @@ const std::u16string ApprovedKey = u"Software\\Microsoft\\Windows\\CurrentVersio
 const std::u16string ValueName = u"Kestrun";
 constexpr std::uint32_t ReadBufferBytes = 1040;
 constexpr std::uint32_t ApprovedBytes = 64;  // Windows writes 12
+constexpr std::size_t LongestRunCommand = 260;
+
+std::u16string Quoted(const std::u16string& path) { return u"\"" + path + u"\""; }
+
+std::u16string ReadShortProgramPath() {
+    std::u16string buffer(platform::LongestPathUnits, u'\0');
+    const std::uint32_t length =
+        platform::GetShortPathNameW(AppPaths.ProgramPath, buffer.data(), platform::LongestPathUnits);
+    return length < platform::LongestPathUnits ? buffer.substr(0, length) : std::u16string();
+}
 
 // The value of our name under StartupApproved\Run, empty when there is none.
 std::string ReadApprovedValue() {
@@ -47,8 +57,8 @@ void SetAutostartRegistered(bool registered) {
     if (platform::RegOpenKeyExW(platform::HkeyCurrentUser, RunKey, 0, platform::KeySetValue, &key) !=
         static_cast<std::int32_t>(platform::ErrorSuccess))
         return;
-    if (registered) {
-        const std::u16string data = QuotedProgramPath();
+    const std::u16string data = registered ? RunCommandLine(AppPaths.ProgramPath, ReadShortProgramPath()) : u"";
+    if (registered && !data.empty()) {
         const auto size = static_cast<std::uint32_t>((data.size() + 1) * sizeof(char16_t));  // with the terminator
         platform::RegSetValueExW(key, ValueName, platform::RegSz, data.c_str(), size);
         // Registering means starting at logon: lift Windows' switch-off too.
@@ -58,10 +68,17 @@ void SetAutostartRegistered(bool registered) {
             platform::RegDeleteValueW(approved, ValueName);
             platform::RegCloseKey(approved);
         }
-    } else {
+    } else if (!registered) {
         platform::RegDeleteValueW(key, ValueName);
     }
     platform::RegCloseKey(key);
 }
 
-std::u16string QuotedProgramPath() { return u"\"" + AppPaths.ProgramPath + u"\""; }
+// Windows runs a Run value's command line only within 260 characters: a
+// longer path goes in its short (8.3) form, and one that has none that fits is
+// not registered at all, so that the menu's check mark tells the truth.
+std::u16string RunCommandLine(const std::u16string& programPath, const std::u16string& shortPath) {
+    if (programPath.size() + 2 <= LongestRunCommand)
+        return Quoted(programPath);
+    return !shortPath.empty() && shortPath.size() + 2 <= LongestRunCommand ? Quoted(shortPath) : u"";
+}

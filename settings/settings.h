@@ -12,7 +12,8 @@ void SaveSettings();
 
 bool IsAutostartRegistered();
 void SetAutostartRegistered(bool registered);
-std::u16string QuotedProgramPath();
+// The Run value's data for the program at `programPath`; empty when none that Windows runs exists.
+std::u16string RunCommandLine(const std::u16string& programPath, const std::u16string& shortPath);
 // Task Manager and Settings switch a Run entry off by writing a value of the
 // same name under StartupApproved\Run whose first byte is odd; the Run value stays.
 inline bool IsStartupDisabled(std::string_view approvedValue) {

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -26,6 +28,21 @@ bool AddTrayIcon();
 void UpdateTrayTip();
 void RemoveTrayIcon();
 void ShowTrayMenu();
+
+// One item of the tray menu as data, in the order the menu is built: a
+// submenu's items come first, then the submenu itself, which takes them.
+enum class MenuKind : std::uint8_t { Item, SubmenuItem, Submenu };
+struct MenuItem {
+    std::u16string Text;  // empty: a separator
+    std::uint32_t Command;
+    bool Checked;
+    MenuKind Kind;
+};
+// The whole menu for a state: the candidate drives with their bus labels,
+// the targets, whether Windows starts the program. ShowTrayMenu only appends it.
+std::vector<MenuItem> TrayMenuItems(std::int32_t enabled, std::int32_t intervalSec, std::u16string_view drives,
+                                    const std::vector<std::u16string>& labels, std::u16string_view targets,
+                                    bool autostart);
 std::intptr_t TrayWndProc(platform::Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
 // The texts, free of any system call.

@@ -1,5 +1,4 @@
 #include "app/state.h"
-#include "keepawake/keepawake.h"
 #include "settings/settings.h"
 #include "tray/tray.h"
 
@@ -30,9 +29,8 @@ void RunCommand(std::uint32_t command) {
         WakeWorker();
     } else if (command >= CmdDriveFirst && command < CmdDriveFirst + 26) {
         const char16_t letter = static_cast<char16_t>(u'A' + (command - CmdDriveFirst));
-        // The lock is released inside the toggle; the file work follows outside it.
-        if (!ToggleTargetDrive(letter))
-            RemoveMarker(letter);
+        // A dropped drive's marker is deleted by the worker, which the wake-up sends on its way.
+        ToggleTargetDrive(letter);
         SaveSettings();
         WakeWorker();
     }

@@ -65,6 +65,10 @@ Handle CreateMutexW(bool initialOwner, const std::u16string& name, std::uint32_t
     return mutex;
 }
 
+bool SetDefaultDllDirectories(std::uint32_t directoryFlags) {
+    return ::SetDefaultDllDirectories(directoryFlags) != FALSE;
+}
+
 std::uint32_t SetErrorMode(std::uint32_t mode) { return ::SetErrorMode(mode); }
 
 std::uint32_t GetSystemDirectoryW(char16_t* buffer, std::uint32_t size) {
@@ -231,6 +235,18 @@ std::uint32_t GetFileAttributesW(const std::u16string& path) { return ::GetFileA
 
 bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes) {
     return ::SetFileAttributesW(Wide(path), attributes) != FALSE;
+}
+
+bool SetFileTime(Handle file, const FileTime* creationTime, const FileTime* lastAccessTime,
+                 const FileTime* lastWriteTime) {
+    static_assert(sizeof(FileTime) == sizeof(FILETIME), "FILETIME is passed through unchanged");
+    return ::SetFileTime(Native(file), reinterpret_cast<const FILETIME*>(creationTime),
+                         reinterpret_cast<const FILETIME*>(lastAccessTime),
+                         reinterpret_cast<const FILETIME*>(lastWriteTime)) != FALSE;
+}
+
+std::uint32_t GetShortPathNameW(const std::u16string& longPath, char16_t* buffer, std::uint32_t size) {
+    return ::GetShortPathNameW(Wide(longPath), reinterpret_cast<LPWSTR>(buffer), size);
 }
 
 Handle CreateFileW(const std::u16string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
