@@ -15,20 +15,25 @@ using namespace platform;
 namespace {
 
 struct Object {
-    std::u16string Path;  // file or device
-    std::uint32_t Share = 0, Flags = 0;
+    std::u16string Path;  // file, device, registry key or "menu"; empty for events and the like
+    std::uint32_t Access = 0, Flags = 0;
     bool ManualReset = false, Signalled = false;
     std::uint64_t Position = 0;
+    bool KeepsLastAccess = false;
 };
 
 std::map<std::uintptr_t, Object> Objects;
 std::uintptr_t NextHandle = 0x100;
-std::set<std::u16string> PendingDelete;  // deleted while open with delete sharing: gone at the last close
 int Waits = 0;
 thread_local int SectionsHeld = 0;
 thread_local std::uint32_t LastError = 0;
 
 Handle New(Object object) { return Objects[NextHandle] = std::move(object), reinterpret_cast<Handle>(NextHandle++); }
+
+std::u16string Decimal(std::uint32_t value) {
+    const std::string digits = std::to_string(value);
+    return {digits.begin(), digits.end()};
+}
 
 Object& Find(Handle handle) { return Objects.at(reinterpret_cast<std::uintptr_t>(handle)); }
 
@@ -41,7 +46,7 @@ T Fail(std::uint32_t error, T result) {
 bool Begin(const std::string& name, const std::u16string& arg = u"", std::uint32_t* shortBy = nullptr) {
     if (SectionsHeld > 0)
         ++fake::LockViolations;
-    fake::Calls.push_back(arg.empty() ? name : name + " " + std::string(arg.begin(), arg.end()));
+    fake::Calls.push_back(arg.empty() ? name : name + " " + fake::Utf8(arg));
     const int nth = fake::Count(name + " ");
     bool fail = false;
     const std::vector<fake::Fault> faults = fake::Faults;  // an action may change them
@@ -63,29 +68,24 @@ fake::Drive* DriveOf(const std::u16string& path) {  // "E:\..." or "\\.\E:"
     return fake::Drives.contains(letter) ? &fake::Drives[letter] : nullptr;
 }
 
-// Whether a handle holds `path` without sharing all of `share`; with 0, whether any does.
-bool HeldOpen(const std::u16string& path, std::uint32_t share) {
-    for (const auto& [id, o] : Objects)
-        if (o.Path == path && (share == 0 || (o.Share & share) != share))
-            return true;
-    return false;
-}
-
-void DeleteIfClosed(const std::u16string& path) {
-    if (!HeldOpen(path, 0) && PendingDelete.erase(path))
-        fake::Files.erase(path);
-}
-
 }  // namespace
 
 namespace fake {
 
 void Reset() {
-    Drives.clear(), Files.clear(), Faults.clear(), Calls.clear(), Timed.clear();
-    Objects.clear(), PendingDelete.clear();
-    Now = 0, BytesRead = 0, Waits = 0, MutexError = 0, LockViolations = 0;
+    Drives.clear(), Files.clear(), Faults.clear(), Calls.clear(), Timed.clear(), Menu.clear(), Objects.clear();
+    Now = 0, BytesRead = 0, LastAccessStamps = 0, Waits = 0, LockViolations = 0;
+    Icon = {};
     RoamingFolder = u"C:\\Users\\Tester\\AppData\\Roaming";
     ModulePath = u"C:\\Kestrun\\Kestrun.exe";
+}
+
+std::vector<std::u16string> OpenHandles() {
+    std::vector<std::u16string> open;
+    for (const auto& [id, o] : Objects)
+        if (!o.Path.empty())
+            open.push_back(o.Path);
+    return open;
 }
 
 int Count(const std::string& prefix) {
@@ -97,12 +97,12 @@ int Count(const std::string& prefix) {
 namespace platform {
 
 Handle CreateMutexW(bool, const std::u16string& name, std::uint32_t* error) {
-    Begin("CreateMutexW", name);
-    *error = fake::MutexError;
+    *error = Begin("CreateMutexW", name) ? LastError : 0;  // a failing call here: the mutex is someone else's
     return New({});
 }
 
-std::uint32_t SetErrorMode(std::uint32_t mode) { return Begin("SetErrorMode", std::u16string(1, u'0' + mode)); }
+bool SetDefaultDllDirectories(std::uint32_t flags) { return !Begin("SetDefaultDllDirectories", Decimal(flags)); }
+std::uint32_t SetErrorMode(std::uint32_t mode) { return Begin("SetErrorMode", Decimal(mode)); }
 bool SetCurrentDirectoryW(const std::u16string& path) { return !Begin("SetCurrentDirectoryW", path); }
 
 // As Windows does: a path that does not fit is cut to size - 1 units, and the size comes back.
@@ -120,15 +120,47 @@ std::uint32_t GetSystemDirectoryW(char16_t* buffer, std::uint32_t) {
     return std::memcpy(buffer, u"C:\\Windows\\System32", 40), 19;
 }
 
-// The notification area: just enough for the icon's retries.
+// The notification area, the menu and the window: answered and logged, no more.
 Handle LoadIconW(Handle, std::uintptr_t) { return New({}); }
 Handle LoadImageW(Handle, std::uintptr_t, std::uint32_t, std::int32_t, std::int32_t, std::uint32_t) { return New({}); }
 std::int32_t GetSystemMetrics(std::uint32_t) { return 16; }
 std::uintptr_t SetTimer(Handle, std::uintptr_t id, std::uint32_t) { return Begin("SetTimer") ? 0 : id; }
 bool KillTimer(Handle, std::uintptr_t) { return !Begin("KillTimer"); }
 
-bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData&) {
-    return !Begin("Shell_NotifyIconW", message == NimAdd ? u"add" : message == NimModify ? u"modify" : u"delete");
+bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData& data) {
+    if (Begin("Shell_NotifyIconW", message == NimAdd ? u"add" : message == NimModify ? u"modify" : u"delete"))
+        return false;
+    // What the shell keeps of the icon.
+    fake::Icon.Shown = message != NimDelete;
+    if (data.Flags & NifMessage)
+        fake::Icon.Callback = data.CallbackMessage;
+    if (data.Flags & NifTip)
+        fake::Icon.Tip = data.Tip;
+    return true;
+}
+Handle CreatePopupMenu() { return Begin("CreatePopupMenu"), New({u"menu"}); }
+bool AppendMenuW(Handle, std::uint32_t flags, std::uintptr_t id, const std::u16string& text) {
+    const std::string mark = flags & MfChecked ? "x" : flags & MfSeparator ? "-" : flags & MfPopup ? ">" : " ";
+    fake::Menu.push_back(mark + std::to_string(flags & MfPopup ? 0 : id) + " " + fake::Utf8(text));
+    return true;
+}
+bool GetCursorPos(Point* point) { return *point = {}, true; }
+bool SetForegroundWindow(Handle) { return !Begin("SetForegroundWindow"); }
+std::int32_t TrackPopupMenu(Handle, std::uint32_t flags, std::int32_t, std::int32_t, Handle) {
+    return Begin("TrackPopupMenu", Decimal(flags)), 0;
+}
+bool DestroyMenu(Handle) {  // the submenus go with the menu
+    std::erase_if(Objects, [](auto& o) { return o.second.Path == u"menu"; });
+    return !Begin("DestroyMenu");
+}
+bool PostMessageW(Handle, std::uint32_t, std::uintptr_t, std::intptr_t) { return true; }
+std::int32_t MessageBoxW(Handle, const std::u16string& text, const std::u16string& caption, std::uint32_t type) {
+    return Begin("MessageBoxW", caption + u" " + Decimal(type) + u" " + text), 1;
+}
+bool DestroyWindow(Handle) { return !Begin("DestroyWindow"); }
+void PostQuitMessage(std::int32_t) { Begin("PostQuitMessage"); }
+std::intptr_t DefWindowProcW(Handle, std::uint32_t message, std::uintptr_t, std::intptr_t) {
+    return Begin("DefWindowProcW"), message;
 }
 
 std::int32_t CoInitializeEx(std::uint32_t) { return 0; }
@@ -140,7 +172,7 @@ void LeaveCriticalSection(CriticalSection* s) { --SectionsHeld, reinterpret_cast
 void DeleteCriticalSection(CriticalSection* s) { reinterpret_cast<std::mutex*>(s->Storage)->~mutex(); }
 
 Handle CreateEventW(bool manualReset, bool initialState) { return New({u"", 0, 0, manualReset, initialState}); }
-bool SetEvent(Handle event) { return Find(event).Signalled = true; }
+bool SetEvent(Handle event) { return Begin("SetEvent"), Find(event).Signalled = true; }
 bool ResetEvent(Handle event) { return !(Find(event).Signalled = false); }
 
 // The clock moves only while every object waited on is unset, running the
@@ -175,10 +207,7 @@ void Sleep(std::uint32_t ms) { Begin("Sleep"), fake::Now += ms; }
 
 bool CloseHandle(Handle object) {
     Begin("CloseHandle");
-    const std::u16string path = Find(object).Path;
-    Objects.erase(reinterpret_cast<std::uintptr_t>(object));
-    DeleteIfClosed(path);
-    return true;
+    return Objects.erase(reinterpret_cast<std::uintptr_t>(object));
 }
 
 std::uint32_t GetLastError() { return LastError; }
@@ -206,7 +235,7 @@ bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes) {
     return true;
 }
 
-Handle CreateFileW(const std::u16string& path, std::uint32_t, std::uint32_t share, std::uint32_t disposition,
+Handle CreateFileW(const std::u16string& path, std::uint32_t access, std::uint32_t, std::uint32_t disposition,
                    std::uint32_t flags) {
     const fake::Drive* drive = DriveOf(path);
     if (Begin("CreateFileW", path))
@@ -215,17 +244,17 @@ Handle CreateFileW(const std::u16string& path, std::uint32_t, std::uint32_t shar
         return Fail(ErrorPathNotFound, InvalidHandleValue);
     const bool device = path.starts_with(u"\\\\.\\"), exists = fake::Files.contains(path);
     const std::uint32_t old = exists ? fake::Files[path].Attributes | (fake::Files[path].Directory ? 0x10 : 0) : 0;
+    if (drive->ReadOnly && (access & (GenericWrite | FileWriteAttributes)))
+        return Fail(19u, InvalidHandleValue);
     if (disposition == CreateAlways) {
-        if (drive->ReadOnly)
-            return Fail(19u, InvalidHandleValue);
         // As Windows, no replacing a read-only file or a directory, nor dropping hidden or system.
         if ((old & (FileAttributeReadonly | FileAttributeDirectory)) || (old & 6 & ~flags))
             return Fail(5u, InvalidHandleValue);
-        fake::Files[path] = {"", flags & 7 ? flags & 7 : FileAttributeNormal};
+        fake::Files[path] = {"", (flags & 7 ? flags & 7 : FileAttributeNormal) | (drive->Compressed ? 0x800 : 0)};
     } else if (!device && (!exists || (old & FileAttributeDirectory))) {
         return Fail(ErrorFileNotFound, InvalidHandleValue);
     }
-    return New({path, share, flags});
+    return New({path, access, flags});
 }
 
 bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read) {
@@ -240,7 +269,10 @@ bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read
         static_cast<std::uint32_t>(std::min<std::uint64_t>(size, bytes.size() - std::min(o.Position, bytes.size())));
     std::memcpy(buffer, bytes.data() + o.Position, *read);
     o.Position += *read;
-    fake::BytesRead += *read;
+    // Only an unbuffered read reaches the device; any other is answered from the cache.
+    if (o.Flags & FileFlagNoBuffering)
+        fake::BytesRead += *read;
+    fake::LastAccessStamps += !o.KeepsLastAccess;
     return true;
 }
 
@@ -255,16 +287,22 @@ bool WriteFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_
 
 bool FlushFileBuffers(Handle) { return !Begin("FlushFileBuffers"); }
 
+bool SetFileTime(Handle file, const FileTime*, const FileTime* lastAccess, const FileTime*) {
+    Object& o = Find(file);
+    if (Begin("SetFileTime") || !(o.Access & FileWriteAttributes))
+        return Fail(5u, false);
+    o.KeepsLastAccess = lastAccess != nullptr && lastAccess->LowDateTime == ~0u && lastAccess->HighDateTime == ~0u;
+    return true;
+}
+
+std::uint32_t GetShortPathNameW(const std::u16string&, char16_t*, std::uint32_t) { return 0; }
+
 bool DeleteFileW(const std::u16string& path) {
     if (Begin("DeleteFileW", path) || !fake::Files.contains(path))
         return Fail(ErrorFileNotFound, false);
     if (fake::Files[path].Attributes & (FileAttributeReadonly | FileAttributeDirectory))
         return Fail(5u, false);
-    if (HeldOpen(path, FileShareDelete))
-        return Fail(ErrorSharingViolation, false);
-    PendingDelete.insert(path);
-    DeleteIfClosed(path);
-    return true;
+    return fake::Files.erase(path);
 }
 
 bool CreateDirectoryW(const std::u16string& path) { return !Begin("CreateDirectoryW", path); }
@@ -276,10 +314,21 @@ bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint
     return fake::Files.erase(from);
 }
 
-bool DeviceIoControl(Handle device, std::uint32_t, const void*, std::uint32_t, void* out, std::uint32_t,
+bool DeviceIoControl(Handle device, std::uint32_t code, const void* in, std::uint32_t, void* out, std::uint32_t,
                      std::uint32_t* returned) {
-    std::memcpy(static_cast<char*>(out) + 28, &DriveOf(Find(device).Path)->Bus, 4);
-    return *returned = 40;
+    Object& o = Find(device);
+    if (Begin("DeviceIoControl", o.Path))
+        return false;
+    if (code != FsctlSetCompression) {
+        std::memcpy(static_cast<char*>(out) + 28, &DriveOf(o.Path)->Bus, 4);
+        return *returned = 40;
+    }
+    // As NTFS: switching compression off takes read and write access.
+    if ((o.Access & (GenericRead | GenericWrite)) != (GenericRead | GenericWrite))
+        return Fail(5u, false);
+    if (*static_cast<const std::uint16_t*>(in) == CompressionFormatNone)
+        fake::Files[o.Path].Attributes &= ~FileAttributeCompressed;
+    return true;
 }
 
 void* VirtualAlloc(void*, std::size_t size, std::uint32_t, std::uint32_t) { return std::aligned_alloc(4096, size); }
@@ -292,5 +341,14 @@ std::int32_t SHGetKnownFolderPath(KnownFolder, std::uint32_t, std::u16string* pa
 }
 
 void CoTaskMemFree(void*) {}
+
+// No registry: the Run key is exercised on the real program under Wine.
+std::int32_t RegOpenKeyExW(Handle, const std::u16string& subKey, std::uint32_t, std::uint32_t, Handle*) {
+    return Begin("RegOpenKeyExW", subKey), 2;
+}
+std::int32_t RegQueryValueExW(Handle, const std::u16string&, std::uint32_t*, void*, std::uint32_t*) { return 2; }
+std::int32_t RegSetValueExW(Handle, const std::u16string&, std::uint32_t, const void*, std::uint32_t) { return 5; }
+std::int32_t RegDeleteValueW(Handle, const std::u16string&) { return 2; }
+std::int32_t RegCloseKey(Handle) { return 0; }
 
 }  // namespace platform

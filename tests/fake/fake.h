@@ -15,6 +15,7 @@ struct Drive {
     std::uint32_t Type = 3;  // fixed
     std::uint32_t Bus = 0;   // what the storage query answers
     bool ReadOnly = false;
+    bool Compressed = false;  // new files are made compressed
 };
 
 struct File {
@@ -39,13 +40,20 @@ inline std::map<char, Drive> Drives;
 inline std::map<std::u16string, File> Files;
 inline std::vector<Fault> Faults;
 inline std::vector<std::string> Calls;  // "Name first-text-argument", text as ASCII
-inline std::uint64_t BytesRead = 0;
+inline std::uint64_t BytesRead = 0;     // by unbuffered reads alone: those reach the device
+inline int LastAccessStamps = 0;        // reads on handles that let the last-access time be written
+inline std::vector<std::string> Menu;   // items appended: check mark, command, text as UTF-8
+struct ShellIcon {
+    bool Shown = false;
+    std::uint32_t Callback = 0;  // the message clicks arrive as
+    std::u16string Tip;
+};
+inline ShellIcon Icon;                                             // the icon as the shell has it
 inline std::uint64_t Now = 0;                                      // the virtual clock, in ms
 inline std::multimap<std::uint64_t, std::function<void()>> Timed;  // run when the clock reaches them
 inline std::u16string RoamingFolder = u"C:\\Users\\Tester\\AppData\\Roaming";
 inline std::u16string ModulePath = u"C:\\Kestrun\\Kestrun.exe";
-inline std::uint32_t MutexError = 0;  // the error CreateMutexW hands back
-inline int LockViolations = 0;        // platform calls made while holding a critical section
+inline int LockViolations = 0;  // platform calls made while holding a critical section
 
 // The Nth call of `call` fails with `error`; from then on with `sticky`.
 inline Fault Failing(std::string call, int nth, std::uint32_t error = 0, bool sticky = false) {
@@ -57,6 +65,15 @@ inline Fault Before(std::string call, int nth, std::function<void()> action, boo
 }
 
 void Reset();
+std::vector<std::u16string> OpenHandles();  // files, devices, keys and menus not closed
+inline std::string Utf8(const std::u16string& text) {
+    std::string out;
+    for (const char16_t c : text)
+        c < 0x80    ? out += char(c)
+        : c < 0x800 ? out += {char(0xC0 | c >> 6), char(0x80 | (c & 63))}
+                    : out += {char(0xE0 | c >> 12), char(0x80 | (c >> 6 & 63)), char(0x80 | (c & 63))};
+    return out;
+}
 int Count(const std::string& prefix);  // logged calls that start with `prefix`
 
 }  // namespace fake

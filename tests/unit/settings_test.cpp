@@ -28,7 +28,7 @@ TEST(SettingsText, LenientRulesWhateverTheChunking) {
         {"Drives=" + std::string(600, 'X'), 1, 30, std::u16string(504, u'X')},
         {"IntervalSec=4294967356\nEnabled=-9999999999", 1, 30, u""},  // saturates, then out of range
         {"IntervalSec=+3600x\nEnabled=abc", 0, 3600, u""},
-        {"IntervalSec=15\nIntervalSec=4\nIntervalSec=120\nIntervalSec=3601", 1, 120, u""},  // the last valid line wins
+        {"IntervalSec=15\nIntervalSec=5\nIntervalSec=4\nIntervalSec=3601", 1, 5, u""},  // the last valid line wins
         {"enabled=0\n Enabled=0\nEnabled =0\nIntervalSec=\xEF\xBC\x96\xEF\xBC\x90", 1, 30, u""},  // exact keys
         {"Drives=E\xFF\xE3\x81"
          "F",

@@ -11,11 +11,13 @@ struct World : ::testing::Test {
         Settings.Enabled = 1, Settings.IntervalSec = 30;
         AppPaths = {u"C:\\K\\Kestrun.exe", u"C:\\K\\config.ini", u"C"};
         platform::InitializeCriticalSection(&SettingsLock);
-        ReplaceTargetDrives(u"");
+        ReplaceTargetDrives(u""), TakeDroppedDrives();
         StopEvent = platform::CreateEventW(true, false), WakeEvent = platform::CreateEventW(false, false);
     }
     void TearDown() override {
         EXPECT_EQ(fake::LockViolations, 0) << "a platform call was made while SettingsLock was held";
+        // A handle left open to a USB disk blocks its safe removal.
+        EXPECT_EQ(fake::OpenHandles(), std::vector<std::u16string>{}) << "handles left open";
         platform::DeleteCriticalSection(&SettingsLock);
     }
 };
