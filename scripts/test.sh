@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Kestrun and runs every test layer: the host tests on the fake, the
 # same under ThreadSanitizer, a fuzz smoke of the settings reader, then the
-# real Kestrun.exe under Wine.
+# real Kestrun.exe under Wine. Named layers (format host tsan fuzz e2e) run
+# only those, each with its build: `bash scripts/test.sh host e2e`.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -34,6 +35,7 @@ stage() {
     else
         echo "ok    $name ($((SECONDS - start)) s, $p tests)"
     fi
+    return $rc  # a failed build runs no stale tests after it
 }
 
 build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1"; }
@@ -51,17 +53,14 @@ fuzz_smoke() {
 # Every C++ file of the program and the tests in the style of .clang-format.
 format_check() { git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror; }
 
+LAYERS="$*"
+wanted() { [ -z "$LAYERS" ] || [[ " $LAYERS " == *" $1 "* ]]; }
 total_start=$SECONDS
-stage format format_check
-stage build-host build host
-stage host build/host/unit_tests
-stage build-tsan build host-tsan
-stage host-tsan build/host-tsan/unit_tests
-stage build-fuzz build fuzz
-stage fuzz-smoke fuzz_smoke
-stage build-mingw build mingw
-stage wine-template wine_template
-stage e2e bash tests/e2e/run.sh
+wanted format && stage format format_check
+wanted host && stage build-host build host && stage host build/host/unit_tests
+wanted tsan && stage build-tsan build host-tsan && stage host-tsan build/host-tsan/unit_tests
+wanted fuzz && stage build-fuzz build fuzz && stage fuzz-smoke fuzz_smoke
+wanted e2e && stage build-mingw build mingw && stage wine-template wine_template && stage e2e bash tests/e2e/run.sh
 
 echo
 echo "test command took $((SECONDS - total_start)) s"

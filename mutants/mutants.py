@@ -1,0 +1,203 @@
+#!/usr/bin/env python3
+"""Planted faults: does the test suite catch them?
+
+Each fault is a small edit of one place in the program, the kind of slip a
+reviewer could miss, with what a user would notice. They are applied one at a
+time to a scratch copy of the tree (uncommitted changes included): first the
+test layers that should catch it, then, if those pass, every layer of the test
+command (all but the style check, which would catch any edit). A fault that
+no longer applies, or does not build, is reported as such and counts against
+the score.
+
+    python3 mutants/mutants.py            # the whole table
+    python3 mutants/mutants.py 3 17       # faults 3 and 17 only
+    python3 mutants/mutants.py --list     # the table, nothing run
+
+Not part of the test command: the whole table takes about 15 minutes.
+"""
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+SCRATCH = Path("/tmp/kestrun-mutants")
+EVERY_LAYER = "host tsan fuzz e2e"
+
+# (file, text, replacement, what a user would notice, the layers that should catch it)
+FAULTS = [
+    # app/
+    ("app/startup.cpp", "    if (LoadSettings())\n        SaveSettings();", "    LoadSettings();\n    SaveSettings();",
+     "a settings file held by a backup at logon is overwritten with the defaults", "host"),
+    ("app/startup.cpp", " || error == platform::ErrorAccessDenied", "",
+     "a second copy runs beside one started as administrator", "host"),
+    ("app/startup.cpp", "platform::SetDefaultDllDirectories(platform::LoadLibrarySearchSystem32);", "",
+     "a DLL planted in Downloads runs inside Kestrun", "host"),
+    ("app/main.cpp", "LongestWorkerWaitMs = 3000;", "LongestWorkerWaitMs = platform::Infinite;",
+     "exit with a drive that does not answer leaves a hung process", "e2e"),
+    ("app/state.cpp", "        drives.erase(at, 1);", "        drives.erase(at);",
+     "dropping E drops every drive chosen after it", "host"),
+    ("app/state.cpp", "    std::u16string copy = Settings.TargetDrives;\n    platform::LeaveCriticalSection(&SettingsLock);",
+     "    platform::LeaveCriticalSection(&SettingsLock);\n    std::u16string copy = Settings.TargetDrives;",
+     "a crash or a garbled drive list when a pass meets a menu choice", "tsan"),
+    ("app/state.cpp", "    if (WakeEvent != nullptr)\n        platform::SetEvent(WakeEvent);", "",
+     "a drive chosen in the menu is read only after the interval", "host"),
+    # settings/
+    ("settings/settings_text.cpp", "if (seconds >= 5 && seconds <= 3600)", "if (seconds > 5 && seconds <= 3600)",
+     "an interval of 5 s set in the file is ignored", "host"),
+    ("settings/settings_text.cpp", "        reader.Order = SettingsReader::ByteOrder::Utf16Le;\n        p.erase(0, 2);",
+     "        reader.Order = SettingsReader::ByteOrder::Utf16Le;\n        p.erase(0, 1);",
+     "a settings file saved by Notepad as Unicode loses every setting", "host"),
+    ("settings/settings_text.cpp", "line.back() == u'\\r' || line.back() == u' '", "line.back() == u'\\r'",
+     "a trailing space in the file makes a phantom drive", "host"),
+    ("settings/settings_file.cpp", "platform::MovefileReplaceExisting | platform::MovefileWriteThrough",
+     "platform::MovefileWriteThrough", "no change is ever saved once the file exists", "e2e"),
+    ("settings/settings_file.cpp", "error == platform::ErrorFileNotFound || error == platform::ErrorPathNotFound",
+     "error == platform::ErrorFileNotFound", "no settings folder: the first start keeps nothing", "host"),
+    ("settings/settings_file.cpp", "    if (!replaced)\n        platform::DeleteFileW(temporary);", "",
+     "a failed save leaves config.ini.new behind", "host"),
+    ("settings/autostart.cpp", "    return registered && !IsStartupDisabled(ReadApprovedValue());",
+     "    return registered;", "the menu says Kestrun starts at logon when Task Manager switched it off", "e2e"),
+    ("settings/autostart.cpp", "programPath.size() + 2 <= LongestRunCommand", "programPath.size() <= LongestRunCommand",
+     "a 259-character path is registered and Windows never runs it", "host"),
+    ("settings/autostart.cpp", "RegOpenKeyExW(platform::HkeyCurrentUser, RunKey, 0, platform::KeySetValue, &key)",
+     "RegOpenKeyExW(platform::HkeyCurrentUser, RunKey, 0, platform::KeyQueryValue, &key)",
+     "start with Windows can never be switched on", "e2e"),
+    # drives/
+    ("drives/drives.cpp", "busType == 4 || busType == 7 ||", "busType == 4 || busType == 8 ||",
+     "on first start the USB disks are not chosen", "host"),
+    ("drives/drives.cpp", "constexpr std::size_t BusTypeOffset = 28;", "constexpr std::size_t BusTypeOffset = 24;",
+     "every drive in the menu has the wrong bus label", "host"),
+    ("drives/drives.cpp", "    return !IsWindowsDrive(letter, systemDrive) &&\n           (driveType == platform::DriveUnknown || ",
+     "    return !IsWindowsDrive(letter, systemDrive) &&\n           (",
+     "a drive whose kind Windows cannot tell is never kept awake", "host"),
+    ("drives/drives.cpp", "(systemDrive[0] | 0x20) == (letter | 0x20)", "systemDrive[0] == letter",
+     "the Windows drive is offered when Windows spells its folder in lower case", "host"),
+    ("drives/drives.cpp", "driveType == platform::DriveRemovable ||\n            driveType == platform::DriveFixed",
+     "driveType != platform::DriveNoRootDir", "a network share or CD-ROM letter gets a marker and a read", "host"),
+    # keepawake/
+    ("keepawake/worker.cpp", "platform::OpenExisting, platform::FileFlagNoBuffering);",
+     "platform::OpenExisting, 0);", "reads come from the cache: the drives sleep while Kestrun says ON", "host"),
+    ("keepawake/worker.cpp", "{0xFFFFFFFFu, 0xFFFFFFFFu}", "{0xFFFFFFFFu, 0}",
+     "every read writes the last-access time back to the disk", "host"),
+    ("keepawake/worker.cpp", "        return OpenMarkerUnbuffered(path, platform::GenericRead);", "        return file;",
+     "a write-protected card is never kept awake", "host"),
+    ("keepawake/worker.cpp", "    RemoveDroppedMarkers();\n    if (readBuffer", "    if (readBuffer",
+     "a drive dropped just before exit keeps its hidden file", "host"),
+    ("keepawake/worker.cpp", "Settings.IntervalSec.load()) * 1000u", "Settings.IntervalSec.load()) * 100u",
+     "the drives are read ten times as often as chosen", "host"),
+    ("keepawake/worker.cpp", "        RemoveDroppedMarkers();\n        if (Settings", "        if (Settings",
+     "a dropped drive keeps its hidden file until exit", "host"),
+    ("keepawake/marker.cpp",
+     "    platform::DeviceIoControl(file, platform::FsctlSetCompression, &format, sizeof format, nullptr, 0, &returned);",
+     "", "on a compressed drive the read never reaches the disk", "host"),
+    ("keepawake/marker.cpp", "(platform::FileAttributeCompressed | platform::FileAttributeSparseFile)",
+     "platform::FileAttributeCompressed", "a sparse marker is answered without the disk", "host"),
+    ("keepawake/marker.cpp", "platform::FileAttributeHidden | platform::FileAttributeSystem);",
+     "platform::FileAttributeHidden);", "the marker shows up in Explorer with protected files hidden", "host"),
+    ("keepawake/marker.cpp", "path, platform::GenericRead | platform::GenericWrite,", "path, platform::GenericWrite,",
+     "compression cannot be switched off: the read never reaches a compressed disk", "host"),
+    ("keepawake/marker.cpp", "    if (written != MarkerSize) {", "    if (false) {",
+     "a marker cut short on a full drive stays short for ever", "host"),
+    # tray/
+    ("tray/window_proc.cpp", "command < CmdIntervalFirst + IntervalChoices.size()",
+     "command <= CmdIntervalFirst + IntervalChoices.size()", "a stray command sets a garbage interval", "host"),
+    ("tray/window_proc.cpp", "command < CmdDriveFirst + 26", "command < CmdDriveFirst + 25",
+     "drive Z: cannot be chosen", "host"),
+    ("tray/window_proc.cpp", "    FlipEnabled();\n    SaveSettings();\n    UpdateTrayTip();",
+     "    FlipEnabled();\n    SaveSettings();", "the tooltip still says ON after switching off", "host"),
+    ("tray/window_proc.cpp", "        RemoveTrayIcon();\n", "", "a dead icon stays in the tray after exit", "host"),
+    ("tray/window_proc.cpp", " || lParam == platform::WmContextMenu", "",
+     "the menu cannot be opened from the keyboard", "host"),
+    ("tray/window_proc.cpp", "        SetIntervalSec(IntervalChoices[command - CmdIntervalFirst]);\n        SaveSettings();",
+     "        SetIntervalSec(IntervalChoices[command - CmdIntervalFirst]);",
+     "the chosen interval is forgotten at the next start", "host"),
+    ("tray/icon.cpp", "    TrayIcon.CallbackMessage = TrayCallbackMessage;\n", "",
+     "clicks on the icon do nothing", "host"),
+    ("tray/menu.cpp", "targets.find(drives[i]) != std::u16string_view::npos",
+     "targets.find(drives[i]) == std::u16string_view::npos", "the menu ticks the drives that are not chosen", "host"),
+    ("tray/menu.cpp", "CmdDriveFirst + (drives[i] - u'A')", "CmdDriveFirst + (drives[i] - u'B')",
+     "choosing F in the menu toggles E", "host"),
+    ("tray/menu.cpp", "    platform::SetForegroundWindow(WindowHandle);\n", "",
+     "the menu does not close when the user clicks elsewhere", "host"),
+    ("tray/menu.cpp", ": item.Checked    ? platform::MfChecked", ": item.Checked    ? platform::MfString",
+     "no check mark anywhere in the menu", "host"),
+    ("tray/texts.cpp", "enabled != 0 ? u\"ON\" : u\"OFF\"", "enabled != 0 ? u\"OFF\" : u\"ON\"",
+     "the tooltip says the opposite of the truth", "host"),
+    ("tray/texts.cpp", "u\"書き込みゼロ（ディスク寿命に無害）・管理者権限不要。\\n\"", "u\"書き込みゼロ・管理者権限不要。\\n\"",
+     "the about box lacks its promise", "host"),
+    # platform/win32/
+    ("platform/win32/platform_win32.cpp", "    record.uCallbackMessage = data.CallbackMessage;\n", "",
+     "clicks on the real icon do nothing", "e2e"),
+    ("platform/win32/platform_win32.cpp",
+     "::TrackPopupMenu(static_cast<HMENU>(menu), flags, x, y,",
+     "::TrackPopupMenu(static_cast<HMENU>(menu), flags | TPM_RETURNCMD, x, y,",
+     "nothing chosen in the menu happens", "e2e"),
+    ("platform/win32/platform_win32.cpp", "static_cast<const BYTE*>(data), size);",
+     "static_cast<const BYTE*>(data), size / 2);", "the Run value names a path cut in half", "e2e"),
+    ("platform/win32/platform_win32.cpp", "    return ::MoveFileExW(Wide(existing), Wide(replacement), flags) != FALSE;",
+     "    return ::MoveFileExW(Wide(existing), Wide(replacement), 0) != FALSE;",
+     "no change is ever saved once the file exists", "e2e"),
+]
+
+
+def run(layers):
+    done = subprocess.run(["bash", "scripts/test.sh", *layers.split()], cwd=SCRATCH, capture_output=True, text=True,
+                          errors="replace")
+    return done.returncode, done.stdout
+
+
+def prepare():
+    shutil.rmtree(SCRATCH, ignore_errors=True)
+    tracked = subprocess.check_output(["git", "ls-files", "-z"], cwd=ROOT).decode().split("\0")
+    for name in filter(None, tracked):
+        (SCRATCH / name).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(ROOT / name, SCRATCH / name)
+    template = ROOT / "build/wine-template"
+    if (template / ".ready").exists():  # booting a Wine prefix takes a while
+        shutil.copytree(template, SCRATCH / "build/wine-template", symlinks=True)
+
+
+def main(argv):
+    chosen = [int(a) for a in argv if a.isdigit()] or range(1, len(FAULTS) + 1)
+    for number in chosen:
+        file, text, replacement, notice, layers = FAULTS[number - 1]
+        if "--list" in argv:
+            print(f"{number:2}  {file}: {notice} [{layers}]")
+    if "--list" in argv:
+        return 0
+    started = time.time()
+    prepare()
+    rc, out = run("host")
+    if rc != 0:
+        print("the unchanged tree fails its host tests:\n" + out)
+        return 1
+    caught = 0
+    for number in chosen:
+        file, text, replacement, notice, layers = FAULTS[number - 1]
+        path = SCRATCH / file
+        original = path.read_text()
+        if original.count(text) != 1:
+            verdict = "NO LONGER APPLIES"
+        else:
+            path.write_text(original.replace(text, replacement))
+            verdict = "SURVIVED"
+            for attempt in (layers, EVERY_LAYER):
+                rc, out = run(attempt)
+                if "FAIL  build-" in out:
+                    verdict = "DOES NOT BUILD"
+                    break
+                if rc != 0:
+                    failed = [line.split()[1] for line in out.splitlines() if line.startswith("FAIL ")]
+                    verdict = "caught by " + " ".join(failed)
+                    caught += 1
+                    break
+            path.write_text(original)
+        print(f"{number:2}  {verdict:32} {file}: {notice}", flush=True)
+    print(f"\n{caught} of {len(chosen)} planted faults caught in {int(time.time() - started)} s")
+    return 0 if caught == len(chosen) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
