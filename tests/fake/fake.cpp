@@ -5,7 +5,6 @@
 #include <cstring>
 #include <mutex>
 #include <numeric>
-#include <set>
 #include <stdexcept>
 
 #include "platform/platform.h"
@@ -47,7 +46,8 @@ bool Begin(const std::string& name, const std::u16string& arg = u"", std::uint32
     if (SectionsHeld > 0)
         ++fake::LockViolations;
     fake::Calls.push_back(arg.empty() ? name : name + " " + fake::Utf8(arg));
-    const int nth = fake::Count(name + " ");
+    const int nth = int(std::count_if(fake::Calls.begin(), fake::Calls.end(),
+                                      [&](auto& call) { return (call + " ").starts_with(name + " "); }));
     bool fail = false;
     const std::vector<fake::Fault> faults = fake::Faults;  // an action may change them
     for (const fake::Fault& f : faults) {
@@ -76,7 +76,6 @@ void Reset() {
     Drives.clear(), Files.clear(), Faults.clear(), Calls.clear(), Timed.clear(), Menu.clear(), Objects.clear();
     Now = 0, BytesRead = 0, LastAccessStamps = 0, Waits = 0, LockViolations = 0;
     Icon = {};
-    RoamingFolder = u"C:\\Users\\Tester\\AppData\\Roaming";
     ModulePath = u"C:\\Kestrun\\Kestrun.exe";
 }
 
@@ -86,10 +85,6 @@ std::vector<std::u16string> OpenHandles() {
         if (!o.Path.empty())
             open.push_back(o.Path);
     return open;
-}
-
-int Count(const std::string& prefix) {
-    return int(std::count_if(Calls.begin(), Calls.end(), [&](auto& call) { return (call + " ").starts_with(prefix); }));
 }
 
 }  // namespace fake
@@ -113,11 +108,9 @@ std::uint32_t GetModuleFileNameW(Handle, char16_t* buffer, std::uint32_t size) {
     return n < fake::ModulePath.size() ? Fail(ErrorInsufficientBuffer, size) : static_cast<std::uint32_t>(n);
 }
 
-std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t) {
-    return std::memcpy(buffer, u"C:\\Windows", 22), 10;
-}
-std::uint32_t GetSystemDirectoryW(char16_t* buffer, std::uint32_t) {
-    return std::memcpy(buffer, u"C:\\Windows\\System32", 40), 19;
+std::uint32_t GetWindowsDirectoryW(char16_t* to, std::uint32_t) { return std::memcpy(to, u"C:\\Windows", 22), 10; }
+std::uint32_t GetSystemDirectoryW(char16_t* to, std::uint32_t) {
+    return std::memcpy(to, u"C:\\Windows\\System32", 40), 19;
 }
 
 // The notification area, the menu and the window: answered and logged, no more.
@@ -335,9 +328,7 @@ void* VirtualAlloc(void*, std::size_t size, std::uint32_t, std::uint32_t) { retu
 bool VirtualFree(void* address, std::size_t, std::uint32_t) { return std::free(address), true; }
 
 std::int32_t SHGetKnownFolderPath(KnownFolder, std::uint32_t, std::u16string* path, void** taskMemory) {
-    *taskMemory = nullptr;
-    *path = fake::RoamingFolder;
-    return fake::RoamingFolder.empty() ? -1 : 0;
+    return *taskMemory = nullptr, *path = u"C:\\Users\\Tester\\AppData\\Roaming", 0;
 }
 
 void CoTaskMemFree(void*) {}

@@ -51,7 +51,6 @@ struct ShellIcon {
 inline ShellIcon Icon;                                             // the icon as the shell has it
 inline std::uint64_t Now = 0;                                      // the virtual clock, in ms
 inline std::multimap<std::uint64_t, std::function<void()>> Timed;  // run when the clock reaches them
-inline std::u16string RoamingFolder = u"C:\\Users\\Tester\\AppData\\Roaming";
 inline std::u16string ModulePath = u"C:\\Kestrun\\Kestrun.exe";
 inline int LockViolations = 0;  // platform calls made while holding a critical section
 
@@ -74,6 +73,5 @@ inline std::string Utf8(const std::u16string& text) {
                     : out += {char(0xE0 | c >> 12), char(0x80 | (c >> 6 & 63)), char(0x80 | (c & 63))};
     return out;
 }
-int Count(const std::string& prefix);  // logged calls that start with `prefix`
 
 }  // namespace fake

@@ -73,42 +73,28 @@ TEST_F(Pass, MissingMarkerIsMadeOnceAndReadAndAnythingElseIsLeftAlone) {
 
 TEST_F(World, WorkerPassesFollowTheIntervalWakesAndStop) {
     using Times = std::vector<std::uint64_t>;  // when each pass began, in ms on the virtual clock
-    const std::tuple<const char*, std::function<void()>, Times, bool> cases[] = {
-        {"first pass at once, then each interval", [] {}, {0, 30000, 60000, 90000}, true},
-        {"a wake gives one more pass", [] { fake::Timed.emplace(10000, WakeWorker); }, {0, 10000, 40000, 70000}, true},
-        {"a wake during a pass is kept",
-         [] { fake::Faults = {Before("ReadFile", 1, WakeWorker)}; },
-         {0, 0, 30000, 60000, 90000},
-         true},
-        {"switched off, no drive is touched", [] { SetEnabled(0); }, {}, true},
-        {"the wait follows the interval",
-         [] { fake::Timed.emplace(5000, [] { SetIntervalSec(60); }); },
-         {0, 30000, 90000},
-         true},
-        {"a failing wait does not spin",
-         [] { fake::Faults = {Failing("WaitForMultipleObjects", 1)}; },
-         {0, 30000, 60000, 90000},
-         true},
-        {"nor do two",
-         [] {
-             fake::Faults = {Failing("WaitForMultipleObjects", 1), Failing("WaitForSingleObject", 1)};
-         },
-         {0, 30000, 60000, 90000},
-         true},
-        {"a drive dropped during a pass loses its marker",
-         [] { fake::Faults = {Before("ReadFile", 1, Drop)}; },
-         {0},
-         false},
-        {"a drive dropped just before exit loses its marker",
-         [] { fake::Timed.emplace(100000, Drop); },
-         {0, 30000, 60000, 90000},
-         false},
+    using At = std::pair<std::uint64_t, std::function<void()>>;
+    const auto off = [] { SetEnabled(0); };
+    const auto sixty = [] { SetIntervalSec(60); };
+    const fake::Fault waitFails = Failing("WaitForMultipleObjects", 1);
+    // faults, an action at a moment, the passes, whether E keeps its marker
+    const std::tuple<const char*, std::vector<fake::Fault>, At, Times, bool> cases[] = {
+        {"first pass at once, then each interval", {}, {}, {0, 30000, 60000, 90000}, true},
+        {"a wake gives one more pass", {}, {10000, WakeWorker}, {0, 10000, 40000, 70000}, true},
+        {"a wake during a pass is kept", {Before("ReadFile", 1, WakeWorker)}, {}, {0, 0, 30000, 60000, 90000}, true},
+        {"switched off, no drive is touched", {Before("WaitForMultipleObjects", 1, off)}, {}, {0}, true},
+        {"the wait follows the interval", {}, {5000, sixty}, {0, 30000, 90000}, true},
+        {"a failing wait does not spin", {waitFails}, {}, {0, 30000, 60000, 90000}, true},
+        {"nor do two", {waitFails, Failing("WaitForSingleObject", 1)}, {}, {0, 30000, 60000, 90000}, true},
+        {"a drive dropped during a pass loses its marker", {Before("ReadFile", 1, Drop)}, {}, {0}, false},
+        {"a drive dropped just before exit loses its marker", {}, {100000, Drop}, {0, 30000, 60000, 90000}, false},
     };
-    for (const auto& [name, setUp, expected, markerKept] : cases) {
+    for (const auto& [name, faults, at, expected, markerKept] : cases) {
         TearDown(), SetUp();
-        fake::Drives = {{'E', {2}}}, fake::Files = {{E, Marker}};
+        fake::Drives = {{'E', {2}}}, fake::Files = {{E, Marker}}, fake::Faults = faults;
         ReplaceTargetDrives(u"E");
-        setUp();
+        if (at.second)
+            fake::Timed.insert(at);
         Times passes;
         fake::Faults.push_back(Before(
             "GetDriveTypeW", 1, [&] { passes.push_back(fake::Now); }, true));
