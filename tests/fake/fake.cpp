@@ -23,7 +23,6 @@ struct Object {
 
 std::map<std::uintptr_t, Object> Objects;
 std::uintptr_t NextHandle = 0x100;
-int Waits = 0;
 thread_local int SectionsHeld = 0;
 thread_local std::uint32_t LastError = 0;
 
@@ -74,8 +73,7 @@ namespace fake {
 
 void Reset() {
     Drives.clear(), Files.clear(), Faults.clear(), Calls.clear(), Timed.clear(), Menu.clear(), Objects.clear();
-    Now = 0, BytesRead = 0, LastAccessStamps = 0, Waits = 0, LockViolations = 0;
-    Icon = {};
+    Now = 0, BytesRead = 0, LastAccessStamps = 0, LockViolations = 0, Icon = {};
     ModulePath = u"C:\\Kestrun\\Kestrun.exe";
 }
 
@@ -123,12 +121,9 @@ bool KillTimer(Handle, std::uintptr_t) { return !Begin("KillTimer"); }
 bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData& data) {
     if (Begin("Shell_NotifyIconW", message == NimAdd ? u"add" : message == NimModify ? u"modify" : u"delete"))
         return false;
-    // What the shell keeps of the icon.
-    fake::Icon.Shown = message != NimDelete;
-    if (data.Flags & NifMessage)
-        fake::Icon.Callback = data.CallbackMessage;
-    if (data.Flags & NifTip)
-        fake::Icon.Tip = data.Tip;
+    const fake::ShellIcon old = fake::Icon;  // what the shell keeps of the icon
+    fake::Icon = {message != NimDelete, data.Flags & NifMessage ? data.CallbackMessage : old.Callback,
+                  data.Flags & NifTip ? data.Tip : old.Tip};
     return true;
 }
 Handle CreatePopupMenu() { return Begin("CreatePopupMenu"), New({u"menu"}); }
@@ -171,8 +166,8 @@ bool ResetEvent(Handle event) { return !(Find(event).Signalled = false); }
 // The clock moves only while every object waited on is unset, running the
 // timed actions it passes on the way to the deadline.
 std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects, bool, std::uint32_t ms) {
-    if (++Waits > 10000)
-        throw std::runtime_error("the waits spin");
+    if (fake::Calls.size() > 100000)
+        throw std::runtime_error("the program spins");
     if (Begin(count == 1 ? "WaitForSingleObject" : "WaitForMultipleObjects"))
         return WaitFailed;
     const std::uint64_t deadline = ms == Infinite ? UINT64_MAX : fake::Now + ms;
@@ -199,8 +194,7 @@ std::uint32_t WaitForSingleObject(Handle h, std::uint32_t ms) { return WaitForMu
 void Sleep(std::uint32_t ms) { Begin("Sleep"), fake::Now += ms; }
 
 bool CloseHandle(Handle object) {
-    Begin("CloseHandle");
-    return Objects.erase(reinterpret_cast<std::uintptr_t>(object));
+    return Begin("CloseHandle"), Objects.erase(reinterpret_cast<std::uintptr_t>(object));
 }
 
 std::uint32_t GetLastError() { return LastError; }
@@ -211,8 +205,7 @@ std::uint32_t GetLogicalDrives() {
 }
 
 std::uint32_t GetDriveTypeW(const std::u16string& root) {
-    Begin("GetDriveTypeW", root);
-    return DriveOf(root) == nullptr ? DriveNoRootDir : DriveOf(root)->Type;
+    return Begin("GetDriveTypeW", root), DriveOf(root) == nullptr ? DriveNoRootDir : DriveOf(root)->Type;
 }
 
 std::uint32_t GetFileAttributesW(const std::u16string& path) {

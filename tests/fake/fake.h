@@ -54,10 +54,6 @@ inline std::multimap<std::uint64_t, std::function<void()>> Timed;  // run when t
 inline std::u16string ModulePath = u"C:\\Kestrun\\Kestrun.exe";
 inline int LockViolations = 0;  // platform calls made while holding a critical section
 
-// The Nth call of `call` fails with `error`; from then on with `sticky`.
-inline Fault Failing(std::string call, int nth, std::uint32_t error = 0, bool sticky = false) {
-    return {std::move(call), nth, error, sticky};
-}
 // `action` runs just before the Nth call of `call` (and every later one with `sticky`).
 inline Fault Before(std::string call, int nth, std::function<void()> action, bool sticky = false) {
     return {std::move(call), nth, 0, sticky, 0, std::move(action)};

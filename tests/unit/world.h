@@ -20,4 +20,9 @@ struct World : ::testing::Test {
         EXPECT_EQ(fake::OpenHandles(), std::vector<std::u16string>{}) << "handles left open";
         platform::DeleteCriticalSection(&SettingsLock);
     }
+    // Enabled, IntervalSec and TargetDrives, as in "1 30 EF".
+    static std::string State() {
+        return std::to_string(Settings.Enabled) + " " + std::to_string(Settings.IntervalSec) + " " +
+               fake::Utf8(SnapshotTargetDrives());
+    }
 };
