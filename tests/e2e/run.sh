@@ -85,10 +85,10 @@ menu Up Return
 check "exit by the real menu ends the process, with exit code 0, despite the hung read" \
     eval '{ eventually ended || eventually ended; } && { wait "$KESTRUN"; [ $? -eq 0 ]; }'
 
-# Letters typed into the file: a CD-ROM and a network share are never touched, F is.
-printf '\xEF\xBB\xBFDrives=GIF\r\n' >"$CONFIG" && start
-check "a CD-ROM or network letter among the targets gets no marker" \
-    eval 'eventually marker f && no_marker g && no_marker i'
+# Letters typed into the file: a CD-ROM, a network share and the Windows drive are never touched, F is.
+printf '\xEF\xBB\xBFDrives=GICF\r\n' >"$CONFIG" && start
+check "a CD-ROM, network or Windows drive letter among the targets gets no marker" \
+    eval 'eventually settings 1 30 GICF && eventually marker f && no_marker g && no_marker i && [ ! -e "$PREFIX/drive_c/.kestrun.dat" ]'
 
 strays=$(grep -v '/\.kestrun\.dat ' "$WORK/events")
 check "nothing but markers was written on the drives" [ -z "$strays" ]
