@@ -312,8 +312,9 @@ bool DeviceIoControl(Handle device, std::uint32_t code, const void* in, std::uin
     // As NTFS: switching compression off takes read and write access.
     if ((o.Access & (GenericRead | GenericWrite)) != (GenericRead | GenericWrite))
         return Fail(5u, false);
-    if (*static_cast<const std::uint16_t*>(in) == CompressionFormatNone)
-        fake::Files[o.Path].Attributes &= ~FileAttributeCompressed;
+    std::uint32_t& attributes = fake::Files[o.Path].Attributes;
+    attributes =
+        *static_cast<const std::uint16_t*>(in) == CompressionFormatNone ? attributes & ~0x800u : attributes | 0x800;
     return true;
 }
 

@@ -9,7 +9,9 @@ const std::u16string E = u"E:\\.kestrun.dat";
 const fake::File Marker = {std::string(4096, '\0'), 0x6}, Folder = {"", 0x10, true}, Small = {"user's", 0x20};
 const fake::File Compressed = {std::string(4096, '\0'), 0x806}, Sparse = {std::string(4096, '\0'), 0x206};
 void Drop() { ToggleTargetDrive(u'E'), WakeWorker(); }  // as the menu's drive command does
-void Exit() { Drop(), platform::SetEvent(StopEvent); }  // a drop, then exit before the worker wakes
+bool MarkerAtStop = false;
+void Stop() { MarkerAtStop = fake::Files.contains(E), platform::SetEvent(StopEvent); }
+void Exit() { Drop(), Stop(); }  // a drop, then exit before the worker wakes
 
 // E: becomes write-protected or compressed once the pass has begun.
 fake::Fault Make(bool fake::Drive::*property) {
@@ -76,18 +78,18 @@ TEST_F(World, WorkerPassesFollowTheIntervalWakesAndStop) {
     const auto off = [] { SetEnabled(0); };
     const auto sixty = [] { SetIntervalSec(60); };
     const fake::Fault waitFails = {"WaitForMultipleObjects", 1};
-    // faults, an action at a moment, the passes, whether E keeps its marker
-    const std::tuple<const char*, std::vector<fake::Fault>, At, Times, bool> cases[] = {
-        {"first pass at once, then each interval", {}, {}, {0, 30000, 60000, 90000}, true},
-        {"a wake gives one more pass", {}, {10000, WakeWorker}, {0, 10000, 40000, 70000}, true},
-        {"a wake during a pass is kept", {Before("ReadFile", 1, WakeWorker)}, {}, {0, 0, 30000, 60000, 90000}, true},
-        {"switched off, no drive is touched", {Before("WaitForMultipleObjects", 1, off)}, {}, {0}, true},
-        {"the wait follows the interval", {}, {5000, sixty}, {0, 30000, 90000}, true},
-        {"a failing wait does not spin", {waitFails}, {}, {0, 30000, 60000, 90000}, true},
-        {"a drive dropped during a pass loses its marker", {Before("ReadFile", 1, Drop)}, {}, {0}, false},
-        {"dropped just before exit", {}, {100000, Exit}, {0, 30000, 60000, 90000}, false},
+    // faults, an action at a moment, the passes, whether E has its marker at the stop and at the end
+    const std::tuple<const char*, std::vector<fake::Fault>, At, Times, const char*> cases[] = {
+        {"first pass at once, then each interval", {}, {}, {0, 30000, 60000, 90000}, "11"},
+        {"a wake gives one more pass", {}, {10000, WakeWorker}, {0, 10000, 40000, 70000}, "11"},
+        {"a wake during a pass is kept", {Before("ReadFile", 1, WakeWorker)}, {}, {0, 0, 30000, 60000, 90000}, "11"},
+        {"switched off, no drive is touched", {Before("WaitForMultipleObjects", 1, off)}, {}, {0}, "11"},
+        {"the wait follows the interval", {}, {5000, sixty}, {0, 30000, 90000}, "11"},
+        {"a failing wait does not spin", {waitFails}, {}, {0, 30000, 60000, 90000}, "11"},
+        {"a drive dropped during a pass loses its marker", {Before("ReadFile", 1, Drop)}, {}, {0}, "00"},
+        {"dropped just before exit", {}, {100000, Exit}, {0, 30000, 60000, 90000}, "10"},
     };
-    for (const auto& [name, faults, at, expected, markerKept] : cases) {
+    for (const auto& [name, faults, at, expected, marker] : cases) {
         TearDown(), SetUp();
         fake::Drives = {{'E', {2}}}, fake::Files = {{E, Marker}}, fake::Faults = faults;
         ReplaceTargetDrives(u"E");
@@ -96,9 +98,9 @@ TEST_F(World, WorkerPassesFollowTheIntervalWakesAndStop) {
         Times passes;
         fake::Faults.push_back(Before(
             "GetDriveTypeW", 1, [&] { passes.push_back(fake::Now); }, true));
-        fake::Timed.emplace(100000, [] { platform::SetEvent(StopEvent); });
+        fake::Timed.emplace(100000, Stop);
         KeepAwakeWorker(nullptr);
         EXPECT_EQ(passes, expected) << name;
-        EXPECT_EQ(fake::Files.contains(E), markerKept) << name;
+        EXPECT_EQ((std::string{char('0' + MarkerAtStop), char('0' + fake::Files.contains(E))}), marker) << name;
     }
 }
