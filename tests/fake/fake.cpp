@@ -132,16 +132,18 @@ bool AppendMenuW(Handle, std::uint32_t flags, std::uintptr_t id, const std::u16s
     fake::Menu.push_back(mark + std::to_string(flags & MfPopup ? 0 : id) + " " + fake::Utf8(text));
     return true;
 }
-bool GetCursorPos(Point* point) { return *point = {}, true; }
+bool GetCursorPos(Point* point) { return *point = {640, 400}, true; }
 bool SetForegroundWindow(Handle) { return !Begin("SetForegroundWindow"); }
-std::int32_t TrackPopupMenu(Handle, std::uint32_t flags, std::int32_t, std::int32_t, Handle) {
-    return Begin("TrackPopupMenu", Decimal(flags)), 0;
+std::int32_t TrackPopupMenu(Handle, std::uint32_t flags, std::int32_t x, std::int32_t y, Handle) {
+    return Begin("TrackPopupMenu", Decimal(flags) + u" " + Decimal(x) + u" " + Decimal(y)), 0;
 }
 bool DestroyMenu(Handle) {  // the submenus go with the menu
     std::erase_if(Objects, [](auto& o) { return o.second.Path == u"menu"; });
     return !Begin("DestroyMenu");
 }
-bool PostMessageW(Handle, std::uint32_t, std::uintptr_t, std::intptr_t) { return true; }
+bool PostMessageW(Handle, std::uint32_t message, std::uintptr_t, std::intptr_t) {
+    return !Begin("PostMessageW", Decimal(message));
+}
 std::int32_t MessageBoxW(Handle, const std::u16string& text, const std::u16string& caption, std::uint32_t type) {
     return Begin("MessageBoxW", caption + u" " + Decimal(type) + u" " + text), 1;
 }
@@ -230,7 +232,7 @@ Handle CreateFileW(const std::u16string& path, std::uint32_t access, std::uint32
         return Fail(ErrorPathNotFound, InvalidHandleValue);
     const bool device = path.starts_with(u"\\\\.\\"), exists = fake::Files.contains(path);
     const std::uint32_t old = exists ? fake::Files[path].Attributes | (fake::Files[path].Directory ? 0x10 : 0) : 0;
-    if (drive->ReadOnly && (access & (GenericWrite | FileWriteAttributes)))
+    if ((drive->ReadOnly && (access & (GenericWrite | FileWriteAttributes))) || (device && access != 0))
         return Fail(19u, InvalidHandleValue);
     if (disposition == CreateAlways) {
         // As Windows, no replacing a read-only file or a directory, nor dropping hidden or system.

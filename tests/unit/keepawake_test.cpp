@@ -75,16 +75,14 @@ TEST_F(World, MissingMarkerIsMadeOnceAndReadAndAnythingElseIsLeftAlone) {
 TEST_F(World, WorkerPassesFollowTheIntervalWakesAndStop) {
     using Times = std::vector<std::uint64_t>;  // when each pass began, in ms on the virtual clock
     using At = std::pair<std::uint64_t, std::function<void()>>;
-    const auto off = [] { SetEnabled(0); };
-    const auto sixty = [] { SetIntervalSec(60); };
     const fake::Fault waitFails = {"WaitForMultipleObjects", 1};
     // faults, an action at a moment, the passes, whether E has its marker at the stop and at the end
     const std::tuple<const char*, std::vector<fake::Fault>, At, Times, const char*> cases[] = {
         {"first pass at once, then each interval", {}, {}, {0, 30000, 60000, 90000}, "11"},
         {"a wake gives one more pass", {}, {10000, WakeWorker}, {0, 10000, 40000, 70000}, "11"},
         {"a wake during a pass is kept", {Before("ReadFile", 1, WakeWorker)}, {}, {0, 0, 30000, 60000, 90000}, "11"},
-        {"switched off, no drive is touched", {Before("WaitForMultipleObjects", 1, off)}, {}, {0}, "11"},
-        {"the wait follows the interval", {}, {5000, sixty}, {0, 30000, 90000}, "11"},
+        {"off: no drive touched", {Before("WaitForMultipleObjects", 1, [] { SetEnabled(0); })}, {}, {0}, "11"},
+        {"the wait follows the interval", {}, {5000, [] { SetIntervalSec(60); }}, {0, 30000, 90000}, "11"},
         {"a failing wait does not spin", {waitFails}, {}, {0, 30000, 60000, 90000}, "11"},
         {"a drive dropped during a pass loses its marker", {Before("ReadFile", 1, Drop)}, {}, {0}, "00"},
         {"dropped just before exit", {}, {100000, Exit}, {0, 30000, 60000, 90000}, "10"},

@@ -19,14 +19,13 @@ TEST(SettingsText, LenientRulesWhateverTheChunking) {
         "\xFF\xFEI\0n\0t\0e\0r\0v\0a\0l\0S\0e\0c\0=\0006\0000\0\r\0\n\0D\0r\0i\0v\0e\0s\0=\0E\0B\x30"s;
     const std::tuple<std::string, std::int32_t, std::int32_t, std::u16string> cases[] = {
         {Bom + "# Kestrun config\r\nEnabled=0\r\nIntervalSec=60\r\nDrives=EF\r\n", 0, 60, u"EF"},
-        {"Enabled=0\nDrives=E", 0, 30, u"E"},                 // no byte-order mark
         {utf16, 1, 60, u"E\u3042"},                           // UTF-16 LE
         {"Drives=E\rF \r \n", 1, 30, u"E\rF"},                // a lone CR stays, the end is trimmed
         {"Drives= E\0F\n"s, 1, 30, u" E"},                    // the NUL cuts
         {std::string(511, '#') + "Drives=Q\n", 1, 30, u"Q"},  // a new piece after 511 units
         {"Drives=" + std::string(600, 'X'), 1, 30, std::u16string(504, u'X')},
         {"IntervalSec=4294967356\nEnabled=-9999999999", 1, 30, u""},  // saturates, then out of range
-        {"IntervalSec=+3600x\nEnabled=abc", 0, 3600, u""},
+        {"IntervalSec= \t+3600x\nEnabled=abc", 0, 3600, u""},
         {"IntervalSec=15\nIntervalSec=5\nIntervalSec=4\nIntervalSec=3601", 1, 5, u""},  // the last valid line wins
         {"enabled=0\n Enabled=0\nEnabled =0\nIntervalSec=\xEF\xBC\x96\xEF\xBC\x90", 1, 30, u""},  // exact keys
         {"Drives=E\xFF\xE3\x81"
@@ -40,6 +39,14 @@ TEST(SettingsText, LenientRulesWhateverTheChunking) {
                 << bytes << " in chunks of " << chunk;
         }
     EXPECT_FALSE(Read("\xFE\xFF\0D"s, 1)) << "big-endian UTF-16 is refused";
+}
+
+TEST(SettingsText, SaveWritesUtf8) {
+    EXPECT_EQ(
+        FormatSettingsFile(0, 120, u"E\u00e9\u3042\U0001F600\xD800"),
+        Bom +
+            "# Kestrun "
+            "config\r\nEnabled=0\r\nIntervalSec=120\r\nDrives=E\xC3\xA9\xE3\x81\x82\xF0\x9F\x98\x80\xEF\xBF\xBD\r\n");
 }
 
 // Whatever step fails, the old file stays byte for byte and no temporary file is left.

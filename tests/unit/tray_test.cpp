@@ -34,8 +34,9 @@ TEST(Menu, ItemsFollowTheState) {
 
 // The calls whose effect the user sees, and any that touches a target's files, in order.
 TEST_F(World, EveryWindowInputDoesWhatTheUserAskedForInOrder) {
-    const std::regex seen(R"((MoveFileExW|Shell_NotifyIconW|SetEvent|MessageBoxW|DestroyWindow|PostQuitMessage|)"
-                          R"(SetForegroundWindow|TrackPopupMenu|DestroyMenu|DefWindowProcW|\w+ E:\\.)[\s\S]*)");
+    const std::regex seen(
+        R"((MoveFileExW|Shell_NotifyIconW|SetEvent|MessageBoxW|DestroyWindow|PostQuitMessage|)"
+        R"(SetForegroundWindow|TrackPopupMenu|PostMessageW|DestroyMenu|DefWindowProcW|\w+ E:\\.)[\s\S]*)");
     const std::string save = "MoveFileExW C:\\K\\config.ini", tip = "Shell_NotifyIconW modify", wake = "SetEvent";
     const std::string about =
         "MessageBoxW Kestrun 64 Kestrun 0.1\n\n"
@@ -44,6 +45,9 @@ TEST_F(World, EveryWindowInputDoesWhatTheUserAskedForInOrder) {
         "書き込みゼロ（ディスク寿命に無害）・管理者権限不要。\n\n"
         "The Kestrun project - free to use, provided without any warranty.";
     const std::uint32_t command = platform::WmCommand, tray = TrayCallbackMessage;
+    const Lines menu = {"SetForegroundWindow", "TrackPopupMenu 34 640 400", "PostMessageW 0", "DestroyMenu"};
+    const Lines add = {"Shell_NotifyIconW add", tip};  // and the tooltip
+    TaskbarCreatedMessage = 0xC0DE;
     // the message, wParam, lParam; the calls seen; then Enabled, IntervalSec, TargetDrives | the tooltip, if any
     const std::tuple<std::uint32_t, std::uintptr_t, std::intptr_t, Lines, std::string> cases[] = {
         {command, 100, 0, {save, tip, wake}, "0 30 EFE|Kestrun - OFF (30s)"},
@@ -57,12 +61,14 @@ TEST_F(World, EveryWindowInputDoesWhatTheUserAskedForInOrder) {
         {command, 102, 0, {about}, "1 30 EFE|Kestrun - ON (30s)"},
         {command, 103, 0, {"DestroyWindow"}, "1 30 EFE|Kestrun - ON (30s)"},
         {platform::WmDestroy, 0, 0, {"Shell_NotifyIconW delete", "PostQuitMessage"}, "1 30 EFE|"},
-        {tray, 0, 0x205, {"SetForegroundWindow", "TrackPopupMenu 34", "DestroyMenu"}, "1 30 EFE|Kestrun - ON (30s)"},
-        {tray, 0, 0x7B, {"SetForegroundWindow", "TrackPopupMenu 34", "DestroyMenu"}, "1 30 EFE|Kestrun - ON (30s)"},
+        {tray, 0, 0x205, menu, "1 30 EFE|Kestrun - ON (30s)"},
+        {tray, 0, 0x7B, menu, "1 30 EFE|Kestrun - ON (30s)"},
         {tray, 0, 0x202, {}, "1 30 EFE|Kestrun - ON (30s)"},  // a single click
         {command, 204, 0, {}, "1 30 EFE|Kestrun - ON (30s)"},
         {command, 326, 0, {}, "1 30 EFE|Kestrun - ON (30s)"},
         {0x1234, 0, 0, {"DefWindowProcW"}, "1 30 EFE|Kestrun - ON (30s)"},
+        {0xC0DE, 0, 0, add, "1 30 EFE|Kestrun - ON (30s)"},                         // Explorer restarted
+        {platform::WmTimer, TrayIconTimer, 0, add, "1 30 EFE|Kestrun - ON (30s)"},  // the icon tried again
     };
     for (const auto& [message, wParam, lParam, calls, state] : cases) {
         TearDown(), SetUp();
