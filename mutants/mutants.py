@@ -183,11 +183,10 @@ def prepare():
 
 def main(argv):
     chosen = [int(a) for a in argv if a.isdigit()] or range(1, len(FAULTS) + 1)
-    for number in chosen:
-        file, text, replacement, notice, layers = FAULTS[number - 1]
-        if "--list" in argv:
-            print(f"{number:2}  {file}: {notice} [{layers}]")
     if "--list" in argv:
+        for number in chosen:
+            file, text, replacement, notice, layers = FAULTS[number - 1]
+            print(f"{number:2}  {file}: {notice} [{layers}]")
         return 0
     started = time.time()
     prepare()

@@ -57,8 +57,10 @@ void SetAutostartRegistered(bool registered) {
     if (platform::RegOpenKeyExW(platform::HkeyCurrentUser, RunKey, 0, platform::KeySetValue, &key) !=
         static_cast<std::int32_t>(platform::ErrorSuccess))
         return;
-    const std::u16string data = registered ? RunCommandLine(AppPaths.ProgramPath, ReadShortProgramPath()) : u"";
-    if (registered && !data.empty()) {
+    if (!registered) {
+        platform::RegDeleteValueW(key, ValueName);
+    } else if (const std::u16string data = RunCommandLine(AppPaths.ProgramPath, ReadShortProgramPath());
+               !data.empty()) {
         const auto size = static_cast<std::uint32_t>((data.size() + 1) * sizeof(char16_t));  // with the terminator
         platform::RegSetValueExW(key, ValueName, platform::RegSz, data.c_str(), size);
         // Registering means starting at logon: lift Windows' switch-off too.
@@ -68,8 +70,6 @@ void SetAutostartRegistered(bool registered) {
             platform::RegDeleteValueW(approved, ValueName);
             platform::RegCloseKey(approved);
         }
-    } else if (!registered) {
-        platform::RegDeleteValueW(key, ValueName);
     }
     platform::RegCloseKey(key);
 }
