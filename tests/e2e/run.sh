@@ -7,9 +7,11 @@
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 source "$ROOT/scripts/wine-lib.sh"
-WORK=$(mktemp -d /tmp/kestrun-e2e.XXXXXX)
+# KESTRUN_EXE runs another build (the coverage one); E2E_KEEP keeps the prefix there, with its counts.
+EXE=${KESTRUN_EXE:-$ROOT/build/mingw/Kestrun.exe}
+WORK=${E2E_KEEP:-$(mktemp -d /tmp/kestrun-e2e.XXXXXX)}
 PREFIX=$WORK/prefix D=$WORK/drives
-trap 'kill $(jobs -p) 2>/dev/null; wine_stop "$PREFIX"; stop_display; rm -rf "$WORK"' EXIT
+trap 'kill $(jobs -p) 2>/dev/null; wine_stop "$PREFIX"; stop_display; [ -n "${E2E_KEEP:-}" ] || rm -rf "$WORK"' EXIT
 passed=0 failed=0
 
 check() {  # check NAME COMMAND...: one named expectation
@@ -35,7 +37,7 @@ stuck_on_h() { ls -l "/proc/$KESTRUN/fd" 2>/dev/null | grep -q " $(readlink "$D/
 
 wine_fresh_prefix "$PREFIX" || exit 1
 for drive in e:floppy f:hd g:cdrom h:hd i:network; do wine_map_drive "$PREFIX" "${drive%:*}" "${drive#*:}" "$D/${drive%:*}"; done
-mkdir -p "$PREFIX/drive_c/k" && cp "$ROOT/build/mingw/Kestrun.exe" "$PREFIX/drive_c/k/"
+mkdir -p "$PREFIX/drive_c/k" && cp "$EXE" "$PREFIX/drive_c/k/Kestrun.exe"
 CONFIG="$PREFIX/drive_c/users/$(whoami)/AppData/Roaming/Kestrun/config.ini"
 # H's marker is a pseudo-terminal drained and never answered: creating it succeeds, reading it never returns.
 python3 -c 'import os, pty, sys; m, s = pty.openpty(); os.symlink(os.ttyname(s), sys.argv[1]); [*iter(lambda: os.read(m, 9), b"")]' \

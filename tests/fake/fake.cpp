@@ -4,8 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <numeric>
+#include <set>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -14,30 +15,51 @@ using namespace platform;
 namespace {
 
 struct Object {
-    std::u16string Path;  // file, device, registry key or "menu"; empty for events and the like
-    std::uint32_t Access = 0, Flags = 0;
-    bool ManualReset = false, Signalled = false;
-    std::uint64_t Position = 0;
+    std::u16string Path;  // file, device, key, or the kind: "menu", "event", "thread", "window", "mutex"
+    std::uint32_t Access = 0;
+    std::uint32_t Flags = 0;
+    bool ManualReset = false;
+    bool Signalled = false;
+    std::uint64_t Position = 0;  // in a file; a menu's number
     bool KeepsLastAccess = false;
+    ThreadProc Start = nullptr;  // a thread not yet run, and its argument
+    void* Parameter = nullptr;
 };
+
+struct StillRunning {};  // the worker is still busy when the wait for it runs out
 
 std::map<std::uintptr_t, Object> Objects;
 std::uintptr_t NextHandle = 0x100;
+std::set<CriticalSection*> LiveSections;
+std::map<std::u16string, std::uint32_t> RegisteredMessages;
+WindowProc Procedure = nullptr;
+std::uint64_t ThreadDeadline = UINT64_MAX;
 thread_local int SectionsHeld = 0;
 thread_local std::uint32_t LastError = 0;
 
-Handle New(Object object) { return Objects[NextHandle] = std::move(object), reinterpret_cast<Handle>(NextHandle++); }
+Handle New(Object object) {
+    Objects[NextHandle] = std::move(object);
+    return reinterpret_cast<Handle>(NextHandle++);
+}
+
+Object& Find(Handle handle) { return Objects.at(reinterpret_cast<std::uintptr_t>(handle)); }
 
 std::u16string Decimal(std::uint32_t value) {
     const std::string digits = std::to_string(value);
     return {digits.begin(), digits.end()};
 }
 
-Object& Find(Handle handle) { return Objects.at(reinterpret_cast<std::uintptr_t>(handle)); }
-
 template <typename T>
 T Fail(std::uint32_t error, T result) {
-    return LastError = error, result;
+    LastError = error;
+    return result;
+}
+
+// The clock moves on; a worker being waited for must not outlive the wait.
+void Advance(std::uint64_t to) {
+    if (to > ThreadDeadline)
+        throw StillRunning{};
+    fake::Now = std::max(fake::Now, to);
 }
 
 // Every call passes here: logged, then its faults decided. True when it must fail.
@@ -45,19 +67,21 @@ bool Begin(const std::string& name, const std::u16string& arg = u"", std::uint32
     if (SectionsHeld > 0)
         ++fake::LockViolations;
     fake::Calls.push_back(arg.empty() ? name : name + " " + fake::Utf8(arg));
-    const int nth = int(std::count_if(fake::Calls.begin(), fake::Calls.end(),
-                                      [&](auto& call) { return (call + " ").starts_with(name + " "); }));
+    const auto nth = std::count_if(fake::Calls.begin(), fake::Calls.end(),
+                                   [&](const std::string& call) { return (call + " ").starts_with(name + " "); });
     bool fail = false;
     const std::vector<fake::Fault> faults = fake::Faults;  // an action may change them
     for (const fake::Fault& f : faults) {
         if (f.Call != name || !(nth == f.Nth || (f.Sticky && nth > f.Nth)))
             continue;
-        if (f.Before)
+        if (f.Before) {
             f.Before();
-        else if (f.ShortBy > 0 && shortBy != nullptr)
+        } else if (f.ShortBy > 0 && shortBy != nullptr) {
             *shortBy = f.ShortBy;
-        else
-            fail = true, LastError = f.Error;
+        } else {
+            fail = true;
+            LastError = f.Error;
+        }
     }
     return fail;
 }
@@ -67,13 +91,31 @@ fake::Drive* DriveOf(const std::u16string& path) {  // "E:\..." or "\\.\E:"
     return fake::Drives.contains(letter) ? &fake::Drives[letter] : nullptr;
 }
 
+struct WindowMessage {  // what the fake keeps in a platform::Message
+    Handle Window;
+    fake::Posted Posted;
+};
+
 }  // namespace
 
 namespace fake {
 
 void Reset() {
-    Drives.clear(), Files.clear(), Faults.clear(), Calls.clear(), Timed.clear(), Menu.clear(), Objects.clear();
-    Now = 0, BytesRead = 0, LastAccessStamps = 0, LockViolations = 0, Icon = {};
+    Drives.clear();
+    Files.clear();
+    Faults.clear();
+    Calls.clear();
+    Timed.clear();
+    Menu.clear();
+    Queue.clear();
+    Objects.clear();
+    RegisteredMessages.clear();
+    Procedure = nullptr;
+    Now = 0;
+    BytesRead = 0;
+    LastAccessStamps = 0;
+    LockViolations = 0;
+    Icon = {};
     ModulePath = u"C:\\Kestrun\\Kestrun.exe";
 }
 
@@ -82,16 +124,33 @@ std::vector<std::u16string> OpenHandles() {
     for (const auto& [id, o] : Objects)
         if (!o.Path.empty())
             open.push_back(o.Path);
+    if (!LiveSections.empty())
+        open.push_back(u"lock");
     return open;
+}
+
+std::string Utf8(const std::u16string& text) {
+    std::string out;
+    for (const char16_t c : text) {
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += {char(0xC0 | c >> 6), char(0x80 | (c & 63))};
+        } else {
+            out += {char(0xE0 | c >> 12), char(0x80 | (c >> 6 & 63)), char(0x80 | (c & 63))};
+        }
+    }
+    return out;
 }
 
 }  // namespace fake
 
 namespace platform {
 
+// The process.
 Handle CreateMutexW(bool, const std::u16string& name, std::uint32_t* error) {
     *error = Begin("CreateMutexW", name) ? LastError : 0;  // a failing call here: the mutex is someone else's
-    return New({});
+    return New({u"mutex"});
 }
 
 bool SetDefaultDllDirectories(std::uint32_t flags) { return !Begin("SetDefaultDllDirectories", Decimal(flags)); }
@@ -103,15 +162,97 @@ std::uint32_t GetModuleFileNameW(Handle, char16_t* buffer, std::uint32_t size) {
     const std::size_t n = std::min<std::size_t>(fake::ModulePath.size(), size - 1);
     std::memcpy(buffer, fake::ModulePath.data(), n * 2);
     buffer[n] = 0;
-    return n < fake::ModulePath.size() ? Fail(ErrorInsufficientBuffer, size) : static_cast<std::uint32_t>(n);
+    if (n < fake::ModulePath.size())
+        return Fail(ErrorInsufficientBuffer, size);
+    return static_cast<std::uint32_t>(n);
 }
 
-std::uint32_t GetWindowsDirectoryW(char16_t* to, std::uint32_t) { return std::memcpy(to, u"C:\\Windows", 22), 10; }
+std::uint32_t GetWindowsDirectoryW(char16_t* to, std::uint32_t) {
+    std::memcpy(to, u"C:\\Windows", 22);
+    return 10;
+}
+
 std::uint32_t GetSystemDirectoryW(char16_t* to, std::uint32_t) {
-    return std::memcpy(to, u"C:\\Windows\\System32", 40), 19;
+    std::memcpy(to, u"C:\\Windows\\System32", 40);
+    return 19;
 }
 
-// The notification area, the menu and the window: answered and logged, no more.
+void ExitProcess(std::uint32_t code) {
+    Begin("ExitProcess");
+    throw fake::Exited{code};
+}
+
+std::int32_t CoInitializeEx(std::uint32_t) { return Begin("CoInitializeEx") ? -1 : 0; }
+void CoUninitialize() { Begin("CoUninitialize"); }
+
+// The window: its procedure gets the queued messages, and WM_DESTROY when it is destroyed.
+std::uint32_t RegisterWindowMessageW(const std::u16string& name) {
+    Begin("RegisterWindowMessageW", name);
+    return RegisteredMessages.try_emplace(name, 0xC000 + std::uint32_t(RegisteredMessages.size())).first->second;
+}
+
+bool ChangeWindowMessageFilterEx(Handle, std::uint32_t, std::uint32_t) { return true; }
+
+std::uint16_t RegisterClassW(const WindowClass& windowClass) {
+    Begin("RegisterClassW", windowClass.ClassName);
+    Procedure = windowClass.Procedure;
+    return 1;
+}
+
+Handle CreateWindowExW(std::uint32_t, const std::u16string& className, const std::u16string&, std::uint32_t,
+                       std::int32_t, std::int32_t, std::int32_t, std::int32_t, Handle, Handle, Handle) {
+    return Begin("CreateWindowExW", className) ? nullptr : New({u"window"});
+}
+
+bool DestroyWindow(Handle window) {
+    if (Begin("DestroyWindow"))
+        return false;
+    if (Procedure != nullptr)
+        Procedure(window, WmDestroy, 0, 0);
+    Objects.erase(reinterpret_cast<std::uintptr_t>(window));
+    return true;
+}
+
+std::int32_t GetMessageW(Message* message, Handle, std::uint32_t, std::uint32_t) {
+    if (Begin("GetMessageW"))
+        return -1;
+    if (fake::Queue.empty())
+        throw std::runtime_error("the message loop waits for a message that never comes");
+    const WindowMessage taken = {nullptr, fake::Queue.front()};
+    fake::Queue.pop_front();
+    std::memcpy(message->Storage, &taken, sizeof taken);
+    return taken.Posted.Message == 0x12 ? 0 : 1;  // WM_QUIT
+}
+
+bool TranslateMessage(const Message*) { return false; }
+
+std::intptr_t DispatchMessageW(const Message* message) {
+    WindowMessage m;
+    std::memcpy(&m, message->Storage, sizeof m);
+    return Procedure == nullptr ? 0 : Procedure(m.Window, m.Posted.Message, m.Posted.WParam, m.Posted.LParam);
+}
+
+void PostQuitMessage(std::int32_t) {
+    Begin("PostQuitMessage");
+    fake::Queue.push_back({0x12});
+}
+
+bool PostMessageW(Handle, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    fake::Queue.push_back({message, wParam, lParam});
+    return !Begin("PostMessageW", Decimal(message));
+}
+
+std::intptr_t DefWindowProcW(Handle, std::uint32_t message, std::uintptr_t, std::intptr_t) {
+    Begin("DefWindowProcW");
+    return message;
+}
+
+std::int32_t MessageBoxW(Handle, const std::u16string& text, const std::u16string& caption, std::uint32_t type) {
+    Begin("MessageBoxW", caption + u" " + Decimal(type) + u" " + text);
+    return 1;
+}
+
+// The notification area and the menu: answered and logged, no more.
 Handle LoadIconW(Handle, std::uintptr_t) { return New({}); }
 Handle LoadImageW(Handle, std::uintptr_t, std::uint32_t, std::int32_t, std::int32_t, std::uint32_t) { return New({}); }
 std::int32_t GetSystemMetrics(std::uint32_t) { return 16; }
@@ -121,49 +262,100 @@ bool KillTimer(Handle, std::uintptr_t) { return !Begin("KillTimer"); }
 bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData& data) {
     if (Begin("Shell_NotifyIconW", message == NimAdd ? u"add" : message == NimModify ? u"modify" : u"delete"))
         return false;
-    const fake::ShellIcon old = fake::Icon;  // what the shell keeps of the icon
-    fake::Icon = {message != NimDelete, data.Flags & NifMessage ? data.CallbackMessage : old.Callback,
-                  data.Flags & NifTip ? data.Tip : old.Tip};
+    // What the shell keeps of the icon: a modify changes only what its flags name.
+    fake::Icon.Shown = message != NimDelete;
+    if (data.Flags & NifMessage)
+        fake::Icon.Callback = data.CallbackMessage;
+    if (data.Flags & NifTip)
+        fake::Icon.Tip = data.Tip;
     return true;
 }
-Handle CreatePopupMenu() { return Begin("CreatePopupMenu"), New({u"menu"}); }
-bool AppendMenuW(Handle, std::uint32_t flags, std::uintptr_t id, const std::u16string& text) {
+
+Handle CreatePopupMenu() {
+    Object menu{u"menu"};
+    menu.Position = std::count(fake::Calls.begin(), fake::Calls.end(), "CreatePopupMenu") + 1;
+    Begin("CreatePopupMenu");
+    return New(std::move(menu));
+}
+
+// The menu's number, check mark, command (or the submenu's number), text.
+bool AppendMenuW(Handle menu, std::uint32_t flags, std::uintptr_t id, const std::u16string& text) {
     const std::string mark = flags & MfChecked ? "x" : flags & MfSeparator ? "-" : flags & MfPopup ? ">" : " ";
-    fake::Menu.push_back(mark + std::to_string(flags & MfPopup ? 0 : id) + " " + fake::Utf8(text));
+    const std::uint64_t item = flags & MfPopup ? Find(reinterpret_cast<Handle>(id)).Position : id;
+    fake::Menu.push_back(std::to_string(Find(menu).Position) + " " + mark + std::to_string(item) + " " +
+                         fake::Utf8(text));
     return true;
 }
-bool GetCursorPos(Point* point) { return *point = {640, 400}, true; }
-bool SetForegroundWindow(Handle) { return !Begin("SetForegroundWindow"); }
-std::int32_t TrackPopupMenu(Handle, std::uint32_t flags, std::int32_t x, std::int32_t y, Handle) {
-    return Begin("TrackPopupMenu", Decimal(flags) + u" " + Decimal(x) + u" " + Decimal(y)), 0;
+
+bool GetCursorPos(Point* point) {
+    *point = {640, 400};
+    return true;
 }
+
+bool SetForegroundWindow(Handle) { return !Begin("SetForegroundWindow"); }
+
+std::int32_t TrackPopupMenu(Handle menu, std::uint32_t flags, std::int32_t x, std::int32_t y, Handle) {
+    Begin("TrackPopupMenu", Decimal(flags) + u" " + Decimal(x) + u" " + Decimal(y));
+    return 0;
+}
+
 bool DestroyMenu(Handle) {  // the submenus go with the menu
-    std::erase_if(Objects, [](auto& o) { return o.second.Path == u"menu"; });
+    std::erase_if(Objects, [](const auto& o) { return o.second.Path == u"menu"; });
     return !Begin("DestroyMenu");
 }
-bool PostMessageW(Handle, std::uint32_t message, std::uintptr_t, std::intptr_t) {
-    return !Begin("PostMessageW", Decimal(message));
-}
-std::int32_t MessageBoxW(Handle, const std::u16string& text, const std::u16string& caption, std::uint32_t type) {
-    return Begin("MessageBoxW", caption + u" " + Decimal(type) + u" " + text), 1;
-}
-bool DestroyWindow(Handle) { return !Begin("DestroyWindow"); }
-void PostQuitMessage(std::int32_t) { Begin("PostQuitMessage"); }
-std::intptr_t DefWindowProcW(Handle, std::uint32_t message, std::uintptr_t, std::intptr_t) {
-    return Begin("DefWindowProcW"), message;
-}
-
-std::int32_t CoInitializeEx(std::uint32_t) { return 0; }
 
 // Real locks, so that the race test under ThreadSanitizer means something.
-void InitializeCriticalSection(CriticalSection* s) { new (s->Storage) std::mutex; }
-void EnterCriticalSection(CriticalSection* s) { reinterpret_cast<std::mutex*>(s->Storage)->lock(), ++SectionsHeld; }
-void LeaveCriticalSection(CriticalSection* s) { --SectionsHeld, reinterpret_cast<std::mutex*>(s->Storage)->unlock(); }
-void DeleteCriticalSection(CriticalSection* s) { reinterpret_cast<std::mutex*>(s->Storage)->~mutex(); }
+void InitializeCriticalSection(CriticalSection* s) {
+    new (s->Storage) std::mutex;
+    LiveSections.insert(s);
+}
 
-Handle CreateEventW(bool manualReset, bool initialState) { return New({u"", 0, 0, manualReset, initialState}); }
-bool SetEvent(Handle event) { return Begin("SetEvent"), Find(event).Signalled = true; }
-bool ResetEvent(Handle event) { return !(Find(event).Signalled = false); }
+void EnterCriticalSection(CriticalSection* s) {
+    if (!LiveSections.contains(s))
+        throw std::logic_error("a lock used before it was made or after it was deleted");
+    reinterpret_cast<std::mutex*>(s->Storage)->lock();
+    ++SectionsHeld;
+}
+
+void LeaveCriticalSection(CriticalSection* s) {
+    --SectionsHeld;
+    reinterpret_cast<std::mutex*>(s->Storage)->unlock();
+}
+
+void DeleteCriticalSection(CriticalSection* s) {
+    if (LiveSections.erase(s) > 0)
+        reinterpret_cast<std::mutex*>(s->Storage)->~mutex();
+}
+
+// Events and threads.
+Handle CreateEventW(bool manualReset, bool initialState) {
+    if (Begin("CreateEventW"))
+        return nullptr;
+    Object event{u"event"};
+    event.ManualReset = manualReset;
+    event.Signalled = initialState;
+    return New(std::move(event));
+}
+
+bool SetEvent(Handle event) {
+    Begin("SetEvent");
+    Find(event).Signalled = true;
+    return true;
+}
+
+bool ResetEvent(Handle event) {
+    Find(event).Signalled = false;
+    return true;
+}
+
+Handle CreateThread(std::size_t, ThreadProc start, void* parameter, std::uint32_t) {
+    if (Begin("CreateThread"))
+        return nullptr;
+    Object thread{u"thread"};
+    thread.Start = start;
+    thread.Parameter = parameter;
+    return New(std::move(thread));
+}
 
 // The clock moves only while every object waited on is unset, running the
 // timed actions it passes on the way to the deadline.
@@ -172,6 +364,7 @@ std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects,
         throw std::runtime_error("the program spins");
     if (Begin(count == 1 ? "WaitForSingleObject" : "WaitForMultipleObjects"))
         return WaitFailed;
+    Advance(fake::Now);
     const std::uint64_t deadline = ms == Infinite ? UINT64_MAX : fake::Now + ms;
     for (;;) {
         for (std::uint32_t i = 0; i < count; ++i) {
@@ -182,32 +375,57 @@ std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects,
             }
         }
         if (fake::Timed.empty() || fake::Timed.begin()->first > deadline) {
-            fake::Now = deadline;
+            Advance(deadline);
             return WaitTimeout;
         }
-        const auto next = fake::Timed.extract(fake::Timed.begin());
-        fake::Now = std::max(fake::Now, next.key());
+        auto next = fake::Timed.extract(fake::Timed.begin());
+        Advance(next.key());
         next.mapped()();
     }
 }
 
-std::uint32_t WaitForSingleObject(Handle h, std::uint32_t ms) { return WaitForMultipleObjects(1, &h, false, ms); }
+// A thread runs, on the test's thread, when it is waited for; it must end within the wait.
+std::uint32_t WaitForSingleObject(Handle h, std::uint32_t ms) {
+    Object& thread = Find(h);
+    if (thread.Start == nullptr)
+        return WaitForMultipleObjects(1, &h, false, ms);
+    if (Begin("WaitForSingleObject"))
+        return WaitFailed;
+    const ThreadProc start = std::exchange(thread.Start, nullptr);
+    ThreadDeadline = fake::Now + ms;
+    try {
+        start(thread.Parameter);
+    } catch (const StillRunning&) {
+        ThreadDeadline = UINT64_MAX;
+        return WaitTimeout;
+    }
+    ThreadDeadline = UINT64_MAX;
+    return WaitObject0;
+}
 
-void Sleep(std::uint32_t ms) { Begin("Sleep"), fake::Now += ms; }
+void Sleep(std::uint32_t ms) {
+    Begin("Sleep");
+    Advance(fake::Now + ms);
+}
 
 bool CloseHandle(Handle object) {
-    return Begin("CloseHandle"), Objects.erase(reinterpret_cast<std::uintptr_t>(object));
+    Begin("CloseHandle");
+    return Objects.erase(reinterpret_cast<std::uintptr_t>(object)) > 0;
 }
 
 std::uint32_t GetLastError() { return LastError; }
 
+// Drives, devices and files.
 std::uint32_t GetLogicalDrives() {
-    return std::accumulate(fake::Drives.begin(), fake::Drives.end(), 0u,
-                           [](std::uint32_t mask, auto& drive) { return mask | 1u << (drive.first - 'A'); });
+    std::uint32_t mask = 0;
+    for (const auto& [letter, drive] : fake::Drives)
+        mask |= 1u << (letter - 'A');
+    return mask;
 }
 
 std::uint32_t GetDriveTypeW(const std::u16string& root) {
-    return Begin("GetDriveTypeW", root), DriveOf(root) == nullptr ? DriveNoRootDir : DriveOf(root)->Type;
+    Begin("GetDriveTypeW", root);
+    return DriveOf(root) == nullptr ? DriveNoRootDir : DriveOf(root)->Type;
 }
 
 std::uint32_t GetFileAttributesW(const std::u16string& path) {
@@ -230,7 +448,8 @@ Handle CreateFileW(const std::u16string& path, std::uint32_t access, std::uint32
         return InvalidHandleValue;
     if (drive == nullptr)
         return Fail(ErrorPathNotFound, InvalidHandleValue);
-    const bool device = path.starts_with(u"\\\\.\\"), exists = fake::Files.contains(path);
+    const bool device = path.starts_with(u"\\\\.\\");
+    const bool exists = fake::Files.contains(path);
     const std::uint32_t old = exists ? fake::Files[path].Attributes | (fake::Files[path].Directory ? 0x10 : 0) : 0;
     if ((drive->ReadOnly && (access & (GenericWrite | FileWriteAttributes))) || (device && access != 0))
         return Fail(19u, InvalidHandleValue);
@@ -238,7 +457,8 @@ Handle CreateFileW(const std::u16string& path, std::uint32_t access, std::uint32
         // As Windows, no replacing a read-only file or a directory, nor dropping hidden or system.
         if ((old & (FileAttributeReadonly | FileAttributeDirectory)) || (old & 6 & ~flags))
             return Fail(5u, InvalidHandleValue);
-        fake::Files[path] = {"", (flags & 7 ? flags & 7 : FileAttributeNormal) | (drive->Compressed ? 0x800 : 0)};
+        const std::uint32_t given = flags & 7 ? flags & 7 : FileAttributeNormal;
+        fake::Files[path] = {"", given | (drive->Compressed ? FileAttributeCompressed : 0)};
     } else if (!device && (!exists || (old & FileAttributeDirectory))) {
         return Fail(ErrorFileNotFound, InvalidHandleValue);
     }
@@ -253,14 +473,15 @@ bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read
     if ((o.Flags & FileFlagNoBuffering) && (reinterpret_cast<std::uintptr_t>(buffer) % 4096 || size % 512))
         return Fail(87u, false);
     const std::string& bytes = fake::Files[o.Path].Bytes;
-    *read =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(size, bytes.size() - std::min(o.Position, bytes.size())));
-    std::memcpy(buffer, bytes.data() + o.Position, *read);
+    const std::uint64_t at = std::min<std::uint64_t>(o.Position, bytes.size());
+    *read = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, bytes.size() - at));
+    std::memcpy(buffer, bytes.data() + at, *read);
     o.Position += *read;
     // Only an unbuffered read reaches the device; any other is answered from the cache.
     if (o.Flags & FileFlagNoBuffering)
         fake::BytesRead += *read;
-    fake::LastAccessStamps += !o.KeepsLastAccess;
+    if (!o.KeepsLastAccess)
+        ++fake::LastAccessStamps;
     return true;
 }
 
@@ -290,7 +511,7 @@ bool DeleteFileW(const std::u16string& path) {
         return Fail(ErrorFileNotFound, false);
     if (fake::Files[path].Attributes & (FileAttributeReadonly | FileAttributeDirectory))
         return Fail(5u, false);
-    return fake::Files.erase(path);
+    return fake::Files.erase(path) > 0;
 }
 
 bool CreateDirectoryW(const std::u16string& path) { return !Begin("CreateDirectoryW", path); }
@@ -299,7 +520,7 @@ bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint
     if (Begin("MoveFileExW", to) || !fake::Files.contains(from))
         return false;
     fake::Files[to] = fake::Files[from];
-    return fake::Files.erase(from);
+    return fake::Files.erase(from) > 0;
 }
 
 bool DeviceIoControl(Handle device, std::uint32_t code, const void* in, std::uint32_t, void* out, std::uint32_t,
@@ -309,29 +530,39 @@ bool DeviceIoControl(Handle device, std::uint32_t code, const void* in, std::uin
         return false;
     if (code != FsctlSetCompression) {
         std::memcpy(static_cast<char*>(out) + 28, &DriveOf(o.Path)->Bus, 4);
-        return *returned = 40;
+        *returned = 40;
+        return true;
     }
     // As NTFS: switching compression off takes read and write access.
     if ((o.Access & (GenericRead | GenericWrite)) != (GenericRead | GenericWrite))
         return Fail(5u, false);
     std::uint32_t& attributes = fake::Files[o.Path].Attributes;
-    attributes =
-        *static_cast<const std::uint16_t*>(in) == CompressionFormatNone ? attributes & ~0x800u : attributes | 0x800;
+    if (*static_cast<const std::uint16_t*>(in) == CompressionFormatNone)
+        attributes &= ~FileAttributeCompressed;
+    else
+        attributes |= FileAttributeCompressed;
     return true;
 }
 
 void* VirtualAlloc(void*, std::size_t size, std::uint32_t, std::uint32_t) { return std::aligned_alloc(4096, size); }
-bool VirtualFree(void* address, std::size_t, std::uint32_t) { return std::free(address), true; }
+
+bool VirtualFree(void* address, std::size_t, std::uint32_t) {
+    std::free(address);
+    return true;
+}
 
 std::int32_t SHGetKnownFolderPath(KnownFolder, std::uint32_t, std::u16string* path, void** taskMemory) {
-    return *taskMemory = nullptr, *path = u"C:\\Users\\Tester\\AppData\\Roaming", 0;
+    *taskMemory = nullptr;
+    *path = u"C:\\Users\\Tester\\AppData\\Roaming";
+    return 0;
 }
 
 void CoTaskMemFree(void*) {}
 
 // No registry: the Run key is exercised on the real program under Wine.
 std::int32_t RegOpenKeyExW(Handle, const std::u16string& subKey, std::uint32_t, std::uint32_t, Handle*) {
-    return Begin("RegOpenKeyExW", subKey), 2;
+    Begin("RegOpenKeyExW", subKey);
+    return 2;
 }
 std::int32_t RegQueryValueExW(Handle, const std::u16string&, std::uint32_t*, void*, std::uint32_t*) { return 2; }
 std::int32_t RegSetValueExW(Handle, const std::u16string&, std::uint32_t, const void*, std::uint32_t) { return 5; }

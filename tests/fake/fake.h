@@ -1,9 +1,11 @@
 #pragma once
 // The scripted stand-in for the Win32 layer used by the host tests: drives,
-// files as plain tables, events on a virtual clock, a log
-// of calls and "fail the Nth call of X". It runs on the test's own thread;
-// only the critical sections are real locks.
+// files as plain tables, events on a virtual clock, a window whose messages
+// come from a script, a log of calls and "fail the Nth call of X". It runs on
+// the test's own thread; only the critical sections are real locks. The
+// worker thread runs when start-up's shutdown waits for it.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -36,20 +38,32 @@ struct Fault {
     std::function<void()> Before;
 };
 
-inline std::map<char, Drive> Drives;
-inline std::map<std::u16string, File> Files;
-inline std::vector<Fault> Faults;
-inline std::vector<std::string> Calls;  // "Name first-text-argument", text as ASCII
-inline std::uint64_t BytesRead = 0;     // by unbuffered reads alone: those reach the device
-inline int LastAccessStamps = 0;        // reads on handles that let the last-access time be written
-inline std::vector<std::string> Menu;   // items appended: check mark, command, text as UTF-8
+struct Posted {  // a message in the window's queue
+    std::uint32_t Message = 0;
+    std::uintptr_t WParam = 0;
+    std::intptr_t LParam = 0;
+};
+
 struct ShellIcon {
     bool Shown = false;
     std::uint32_t Callback = 0;  // the message clicks arrive as
     std::u16string Tip;
 };
-inline ShellIcon Icon;                                             // the icon as the shell has it
-inline std::uint64_t Now = 0;                                      // the virtual clock, in ms
+
+struct Exited {  // thrown by ExitProcess: the process ends there
+    std::uint32_t Code = 0;
+};
+
+inline std::map<char, Drive> Drives;
+inline std::map<std::u16string, File> Files;
+inline std::vector<Fault> Faults;
+inline std::vector<std::string> Calls;  // "Name first-text-argument", text as UTF-8
+inline std::uint64_t BytesRead = 0;     // by unbuffered reads alone: those reach the device
+inline int LastAccessStamps = 0;        // reads on handles that let the last-access time be written
+inline std::vector<std::string> Menu;   // items appended: menu number, check mark, command, text
+inline ShellIcon Icon;                  // the icon as the shell has it
+inline std::deque<Posted> Queue;        // what GetMessageW hands out next
+inline std::uint64_t Now = 0;           // the virtual clock, in ms
 inline std::multimap<std::uint64_t, std::function<void()>> Timed;  // run when the clock reaches them
 inline std::u16string ModulePath = u"C:\\Kestrun\\Kestrun.exe";
 inline int LockViolations = 0;  // platform calls made while holding a critical section
@@ -60,14 +74,8 @@ inline Fault Before(std::string call, int nth, std::function<void()> action, boo
 }
 
 void Reset();
-std::vector<std::u16string> OpenHandles();  // files, devices, keys and menus not closed
-inline std::string Utf8(const std::u16string& text) {
-    std::string out;
-    for (const char16_t c : text)
-        c < 0x80    ? out += char(c)
-        : c < 0x800 ? out += {char(0xC0 | c >> 6), char(0x80 | (c & 63))}
-                    : out += {char(0xE0 | c >> 12), char(0x80 | (c >> 6 & 63)), char(0x80 | (c & 63))};
-    return out;
-}
+// Files, devices, keys, menus, events, threads, windows and mutexes not closed, and locks not deleted.
+std::vector<std::u16string> OpenHandles();
+std::string Utf8(const std::u16string& text);
 
 }  // namespace fake

@@ -8,15 +8,22 @@
 
 using Lines = std::vector<std::string>;
 
-// Under ThreadSanitizer: the worker's reads race the main thread's changes.
-TEST_F(World, WorkerAndMainThreadShareTheTargetsSafely) {
+// Under ThreadSanitizer: every value both threads touch, changed by the main
+// thread while the worker reads it, as a pass and its clean-up of dropped drives do.
+TEST_F(World, WorkerAndMainThreadShareTheSettingsSafely) {
     ReplaceTargetDrives(u"F");
     std::thread worker([] {
-        for (int i = 0; i < 20000; ++i)
-            EXPECT_TRUE(SnapshotTargetDrives().starts_with(u"F") && Settings.IntervalSec + IsTargetDrive(u'E') >= 15);
+        for (int i = 0; i < 20000; ++i) {
+            EXPECT_TRUE(SnapshotTargetDrives().starts_with(u"F"));
+            EXPECT_GE(Settings.IntervalSec + Settings.Enabled + IsTargetDrive(u'E'), 15);
+            EXPECT_LE(TakeDroppedDrives().size(), 1u);
+        }
     });
-    for (int i = 0; i < 20000; ++i)
-        ToggleTargetDrive(u'E'), SetIntervalSec(i % 2 ? 15 : 120), FlipEnabled();
+    for (int i = 0; i < 20000; ++i) {
+        ToggleTargetDrive(u'E');
+        SetIntervalSec(i % 2 ? 15 : 120);
+        FlipEnabled();
+    }
     worker.join();
 }
 
@@ -36,43 +43,101 @@ TEST_F(World, CandidateDrivesDefaultsAndBusLabels) {
         EXPECT_TRUE(LabelForBus(bus) == label) << bus;
 }
 
-TEST_F(World, StartupShieldsTheDrivesAndNeverWritesOverAFileItCouldNotRead) {
+namespace {
+// The process-wide values as the process starts: no lock, no events, no window, no icon.
+void AtProcessStart() {
+    platform::CloseHandle(StopEvent);
+    platform::CloseHandle(WakeEvent);
+    platform::DeleteCriticalSection(&SettingsLock);
+    StopEvent = nullptr;
+    WakeEvent = nullptr;
+    WindowHandle = nullptr;
+    TrayIcon = {};
+    fake::Calls.clear();
+}
+}  // namespace
+
+// The whole life on the fake, from start to the exit command: Explorer restarts
+// and E is dropped on the way; the worker runs when shutdown waits for it.
+TEST_F(World, RunsFromStartToExitAndNeverWritesOverAFileItCouldNotRead) {
     const std::u16string config = u"C:\\Users\\Tester\\AppData\\Roaming\\Kestrun\\config.ini";
-    const std::string user = "\xEF\xBB\xBF" + std::string("Enabled=0\nIntervalSec=60\nDrives=Fe");
-    const std::tuple<fake::Fault, bool, std::string> cases[] = {
-        // a fault, whether start-up saves, the state it takes: the user's, the defaults, or none
-        {fake::Fault{"CreateMutexW", 1, 183}, false, "1 30 "},        // another instance runs
-        {fake::Fault{"CreateMutexW", 1, 5}, false, "1 30 "},          // ... started as administrator
-        {{}, true, "0 60 Fe"},                                        // read whole
-        {fake::Fault{"CreateFileW", 1, 32}, true, "0 60 Fe"},         // held by another program a moment
-        {fake::Fault{"CreateFileW", 1, 2}, true, "1 30 E"},           // no file
-        {fake::Fault{"CreateFileW", 1, 3}, true, "1 30 E"},           // no folder
-        {fake::Fault{"ReadFile", 1, 23}, false, "1 30 E"},            // a device error part-way
-        {fake::Fault{"CreateFileW", 1, 5}, false, "1 30 E"},          // access denied
-        {fake::Fault{"CreateFileW", 1, 32, true}, false, "1 30 E"}};  // held by another program throughout
+    const std::u16string e = u"E:\\.kestrun.dat";
+    const fake::File user = {"\xEF\xBB\xBFIntervalSec=60\nDrives=EF"};
+    const fake::File marker = {std::string(4096, '\0'), 0x6};
+    const fake::Fault hangs = fake::Before("SetFileTime", 1, [] { fake::Now += 600000; });  // F never answers
+    // faults | how it ended | Enabled, IntervalSec, TargetDrives at the end | the settings file when the loop
+    // starts | the icon after Explorer restarted, and at the end | E's marker | what is left open
+    const std::pair<std::vector<fake::Fault>, std::string> cases[] = {
+        {{{"CreateMutexW", 1, 183}}, "returned 0 | 1 30  | - | none, removed | kept | mutex"},  // another instance
+        {{{"CreateMutexW", 1, 5}}, "returned 0 | 1 30  | - | none, removed | kept | mutex"},    // ... as administrator
+        {{}, "returned 0 | 1 60 F | saved | back, removed | gone | "},
+        {{{"CreateFileW", 1, 32}}, "returned 0 | 1 60 F | saved | back, removed | gone | "},       // held a moment
+        {{{"CreateFileW", 1, 2}}, "returned 0 | 1 30 F | saved | back, removed | gone | "},        // no file
+        {{{"CreateFileW", 1, 3}}, "returned 0 | 1 30 F | saved | back, removed | gone | "},        // no folder
+        {{{"ReadFile", 1, 23}}, "returned 0 | 1 30 F | kept | back, removed | gone | "},           // a device error
+        {{{"CreateFileW", 1, 5}}, "returned 0 | 1 30 F | kept | back, removed | gone | "},         // access denied
+        {{{"CreateFileW", 1, 32, true}}, "returned 0 | 1 30 F | kept | back, removed | gone | "},  // held throughout
+        {{hangs}, "exited 0 | 1 60 F | saved | back, removed | gone | mutex event event thread lock"},
+        {{{"CreateWindowExW", 1}}, "returned 0 | 1 60 EF | - | none, removed | kept | "},
+        {{{"CreateEventW", 1}}, "returned 0 | 1 60 EF | - | none, removed | kept | "},
+        {{{"CreateEventW", 2}}, "returned 0 | 1 60 EF | - | none, removed | kept | "},
+        {{{"CreateThread", 1}}, "returned 0 | 1 60 EF | - | none, removed | kept | "},
+    };
     // Before anything loads a DLL, a planted one is out of reach; before any drive is touched, no error
     // box for an empty card reader and no current directory on a target. Another instance: nothing more.
-    const std::vector<std::string> first = {"SetDefaultDllDirectories 2048",
-                                            "CreateMutexW Kestrun_SingleInstance_Mutex", "SetErrorMode 1",
-                                            "SetCurrentDirectoryW C:\\Windows\\System32"};
-    for (const auto& [fault, saves, state] : cases) {
-        TearDown(), fake::Reset();
-        fake::Drives = {{'C', {}}, {'E', {2}}}, fake::Files = {{config, {user}}}, fake::Faults = {fault};
+    const Lines first = {"SetDefaultDllDirectories 2048", "CreateMutexW Kestrun_SingleInstance_Mutex", "SetErrorMode 1",
+                         "SetCurrentDirectoryW C:\\Windows\\System32"};
+    for (const auto& [faults, outcome] : cases) {
+        TearDown();
+        SetUp();
+        platform::CloseHandle(StopEvent);  // as the process starts: no lock, no events, no window, no icon
+        platform::CloseHandle(WakeEvent);
+        platform::DeleteCriticalSection(&SettingsLock);
+        StopEvent = nullptr;
+        WakeEvent = nullptr;
+        TrayIcon = {};
+        fake::Drives = {{'C', {}}, {'E', {2}}, {'F', {2}}};
+        fake::Files = {{config, user}, {e, marker}, {u"F:\\.kestrun.dat", marker}};
         fake::ModulePath = u"C:\\" + std::u16string(300, u'k') + u"\\Kestrun.exe";  // longer than MAX_PATH
-        const std::size_t another = fault.Call == "CreateMutexW", calls = another ? 2 : 4;
-        ASSERT_NE(StartKestrun(nullptr), another);
-        EXPECT_EQ(std::vector(fake::Calls.begin(), fake::Calls.begin() + calls),
-                  Lines(first.begin(), first.begin() + calls));
-        if (another)
-            platform::InitializeCriticalSection(&SettingsLock);  // start-up gave up before making it
-        EXPECT_EQ(fake::Files[config].Bytes != user, saves) << fault.Call << fault.Error;
-        EXPECT_EQ(State(), state) << fault.Call << fault.Error;
-        EXPECT_TRUE(another || AppPaths.ProgramPath == fake::ModulePath);
+        const std::uint32_t taskbarCreated = platform::RegisterWindowMessageW(u"TaskbarCreated");
+        fake::Queue = {{taskbarCreated}, {platform::WmCommand, 304}, {platform::WmCommand, 103}};
+        std::string atStart = "-";
+        bool iconBack = false;
+        fake::Faults = faults;
+        fake::Faults.push_back(fake::Before("GetMessageW", 1, [&] {
+            atStart = fake::Files[config].Bytes == user.Bytes ? "kept" : "saved";
+            fake::Icon.Shown = false;
+        }));
+        fake::Faults.push_back(fake::Before("GetMessageW", 2, [&] { iconBack = fake::Icon.Shown; }));
+        fake::Calls.clear();
+        std::string ended;
+        try {
+            ended = "returned " + std::to_string(RunKestrun(nullptr));
+        } catch (const fake::Exited& exited) {
+            ended = "exited " + std::to_string(exited.Code);
+        }
+        std::string open;
+        for (const std::u16string& handle : fake::OpenHandles())
+            open += (open.empty() ? "" : " ") + fake::Utf8(handle);
+        const std::string state = std::to_string(Settings.Enabled) + " " + std::to_string(Settings.IntervalSec) + " " +
+                                  fake::Utf8(Settings.TargetDrives);
+        EXPECT_EQ(ended + " | " + state + " | " + atStart + " | " + (iconBack ? "back" : "none") +
+                      (fake::Icon.Shown ? ", left" : ", removed") + " | " +
+                      (fake::Files.contains(e) ? "kept" : "gone") + " | " + open,
+                  outcome)
+            << faults.size();
+        const std::size_t calls = ended == "returned 0" && atStart == "-" && open == "mutex" ? 2 : 4;
+        EXPECT_EQ(Lines(fake::Calls.begin(), fake::Calls.begin() + calls), Lines(first.begin(), first.begin() + calls));
+        EXPECT_TRUE(open == "mutex" || AppPaths.ProgramPath == fake::ModulePath);
+        platform::CloseHandle(InstanceMutex);
+        platform::CloseHandle(WorkerThread);
+        platform::DeleteCriticalSection(&SettingsLock);
     }
 }
 
 TEST_F(World, TrayIconIsTriedAgainUntilTheShellHasIt) {
-    const std::string add = "Shell_NotifyIconW add", modify = "Shell_NotifyIconW modify";
+    const std::string add = "Shell_NotifyIconW add";
+    const std::string modify = "Shell_NotifyIconW modify";
     // The shell is busy, so a timer tries again; or it timed out but took the icon.
     for (const auto& [failing, calls] : {std::pair(2, Lines{add, modify, "SetTimer", add, "KillTimer", modify}),
                                          std::pair(1, Lines{add, modify, modify})}) {

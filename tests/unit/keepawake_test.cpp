@@ -8,10 +8,21 @@ using fake::Before;
 const std::u16string E = u"E:\\.kestrun.dat";
 const fake::File Marker = {std::string(4096, '\0'), 0x6}, Folder = {"", 0x10, true}, Small = {"user's", 0x20};
 const fake::File Compressed = {std::string(4096, '\0'), 0x806}, Sparse = {std::string(4096, '\0'), 0x206};
-void Drop() { ToggleTargetDrive(u'E'), WakeWorker(); }  // as the menu's drive command does
+// As the menu's drive command does.
+void Drop() {
+    ToggleTargetDrive(u'E');
+    WakeWorker();
+}
 bool MarkerAtStop = false;
-void Stop() { MarkerAtStop = fake::Files.contains(E), platform::SetEvent(StopEvent); }
-void Exit() { Drop(), Stop(); }  // a drop, then exit before the worker wakes
+void Stop() {
+    MarkerAtStop = fake::Files.contains(E);
+    platform::SetEvent(StopEvent);
+}
+// A drop, then exit before the worker wakes.
+void Exit() {
+    Drop();
+    Stop();
+}
 
 // E: becomes write-protected or compressed once the pass has begun.
 fake::Fault Make(bool fake::Drive::*property) {
@@ -20,7 +31,10 @@ fake::Fault Make(bool fake::Drive::*property) {
 
 // One pass, as the worker makes it first thing; the stop is already set, so it ends after it.
 void RunPass(std::vector<fake::Fault> faults) {
-    platform::SetEvent(StopEvent), fake::Faults = std::move(faults), fake::Calls.clear(), fake::BytesRead = 0;
+    platform::SetEvent(StopEvent);
+    fake::Faults = std::move(faults);
+    fake::Calls.clear();
+    fake::BytesRead = 0;
     KeepAwakeWorker(nullptr);
 }
 }  // namespace
@@ -57,7 +71,8 @@ TEST_F(World, MissingMarkerIsMadeOnceAndReadAndAnythingElseIsLeftAlone) {
     };
     for (const auto& [name, before, fault, after] : cases) {
         // Q: is not there; N: is a network share, D: a CD-ROM, R: a RAM disk, C: holds Windows.
-        fake::Drives = {{'E', {2}}, {'N', {4}}, {'D', {5}}, {'R', {6}}, {'C', {3}}}, fake::Files.clear();
+        fake::Drives = {{'E', {2}}, {'N', {4}}, {'D', {5}}, {'R', {6}}, {'C', {3}}};
+        fake::Files.clear();
         if (before)
             fake::Files[E] = *before;
         ReplaceTargetDrives(u"EQNDRC");
@@ -88,8 +103,11 @@ TEST_F(World, WorkerPassesFollowTheIntervalWakesAndStop) {
         {"dropped just before exit", {}, {100000, Exit}, {0, 30000, 60000, 90000}, "10"},
     };
     for (const auto& [name, faults, at, expected, marker] : cases) {
-        TearDown(), SetUp();
-        fake::Drives = {{'E', {2}}}, fake::Files = {{E, Marker}}, fake::Faults = faults;
+        TearDown();
+        SetUp();
+        fake::Drives = {{'E', {2}}};
+        fake::Files = {{E, Marker}};
+        fake::Faults = faults;
         ReplaceTargetDrives(u"E");
         if (at.second)
             fake::Timed.insert(at);

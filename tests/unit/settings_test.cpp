@@ -58,13 +58,16 @@ TEST_F(World, FailedSaveLeavesTheOldFile) {
     };
     fake::Drives = {{'C', {}}};
     for (const fake::Fault& fault : faults) {
-        fake::Files = {{path, {"old"}}}, fake::Faults = {fault}, fake::Calls.clear();
+        fake::Files = {{path, {"old"}}};
+        fake::Faults = {fault};
+        fake::Calls.clear();
         SaveSettings();
         EXPECT_TRUE(fake::Files[path].Bytes == "old" && !fake::Files.contains(temporary)) << fault.Call;
     }
     // A scanner holds the new file a while, and a crash left a hidden temporary file behind.
     fake::Faults = {{"MoveFileExW", 1, 32, true}, {"MoveFileExW", 6, 0, false, 0, [] { fake::Faults.clear(); }}};
-    fake::Files[temporary] = {"torn", 0x7}, fake::Calls.clear();
+    fake::Files[temporary] = {"torn", 0x7};
+    fake::Calls.clear();
     SaveSettings();
     EXPECT_TRUE(fake::Files[path].Bytes == FormatSettingsFile(1, 30, u"") && !fake::Files.contains(temporary));
 }

@@ -8,17 +8,22 @@
 struct World : ::testing::Test {
     void SetUp() override {
         fake::Reset();
-        Settings.Enabled = 1, Settings.IntervalSec = 30;
+        Settings.Enabled = 1;
+        Settings.IntervalSec = 30;
+        Settings.DroppedDrives.clear();
         AppPaths = {u"C:\\K\\Kestrun.exe", u"C:\\K\\config.ini", u"C"};
         platform::InitializeCriticalSection(&SettingsLock);
-        ReplaceTargetDrives(u""), TakeDroppedDrives();
-        StopEvent = platform::CreateEventW(true, false), WakeEvent = platform::CreateEventW(false, false);
+        ReplaceTargetDrives(u"");
+        StopEvent = platform::CreateEventW(true, false);
+        WakeEvent = platform::CreateEventW(false, false);
     }
     void TearDown() override {
+        platform::CloseHandle(StopEvent);
+        platform::CloseHandle(WakeEvent);
+        platform::DeleteCriticalSection(&SettingsLock);
         EXPECT_EQ(fake::LockViolations, 0) << "a platform call was made while SettingsLock was held";
         // A handle left open to a USB disk blocks its safe removal.
         EXPECT_EQ(fake::OpenHandles(), std::vector<std::u16string>{}) << "handles left open";
-        platform::DeleteCriticalSection(&SettingsLock);
     }
     // Enabled, IntervalSec and TargetDrives, as in "1 30 EF".
     static std::string State() {
