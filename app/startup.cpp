@@ -42,8 +42,9 @@ bool StartKestrun(platform::Handle instance) {
     platform::InitializeCriticalSection(&SettingsLock);
     InstanceHandle = instance;
     AppPaths.ProgramPath = ReadProgramPath();
+    // The shared Windows folder: on a terminal server the per-user one may lie on another drive.
     char16_t windowsDirectory[PathUnits] = {};
-    platform::GetWindowsDirectoryW(windowsDirectory, PathUnits);
+    platform::GetSystemWindowsDirectoryW(windowsDirectory, PathUnits);
     AppPaths.SystemDriveLetter = std::u16string(1, windowsDirectory[0]);
     if (LoadSettings())
         SaveSettings();

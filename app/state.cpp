@@ -51,16 +51,25 @@ bool ToggleTargetDrive(char16_t letter) {
     return added;
 }
 
-// The dropped letters whose markers are to go, less those chosen again since.
-std::u16string TakeDroppedDrives() {
+// The dropped letters whose markers are still to go; a letter chosen again since is let go.
+std::u16string DroppedDrivesToClear() {
     platform::EnterCriticalSection(&SettingsLock);
     std::u16string dropped;
     for (const char16_t letter : Settings.DroppedDrives)
         if (Settings.TargetDrives.find(letter) == std::u16string::npos)
             dropped.push_back(letter);
-    Settings.DroppedDrives.clear();
+    Settings.DroppedDrives = dropped;
     platform::LeaveCriticalSection(&SettingsLock);
     return dropped;
+}
+
+// A letter stays among the dropped until its marker is really gone, so a failed delete is tried again.
+void ForgetDroppedDrive(char16_t letter) {
+    platform::EnterCriticalSection(&SettingsLock);
+    const std::size_t at = Settings.DroppedDrives.find(letter);
+    if (at != std::u16string::npos)
+        Settings.DroppedDrives.erase(at, 1);
+    platform::LeaveCriticalSection(&SettingsLock);
 }
 
 void SetEnabled(std::int32_t enabled) { Settings.Enabled.exchange(enabled); }

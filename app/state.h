@@ -10,7 +10,7 @@ struct SettingsRecord {
     std::atomic<std::int32_t> Enabled{1};
     std::atomic<std::int32_t> IntervalSec{30};
     std::u16string TargetDrives;   // guarded by SettingsLock
-    std::u16string DroppedDrives;  // guarded by SettingsLock: markers the worker is still to delete
+    std::u16string DroppedDrives;  // guarded by SettingsLock: drives whose markers the worker is still to delete
 };
 
 struct AppPathsRecord {
@@ -32,7 +32,8 @@ std::u16string SnapshotTargetDrives();
 void ReplaceTargetDrives(const std::u16string& drives);
 bool IsTargetDrive(char16_t letter);
 bool ToggleTargetDrive(char16_t letter);
-std::u16string TakeDroppedDrives();
+std::u16string DroppedDrivesToClear();
+void ForgetDroppedDrive(char16_t letter);
 void SetEnabled(std::int32_t enabled);
 void FlipEnabled();
 void SetIntervalSec(std::int32_t seconds);

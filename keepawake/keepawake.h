@@ -5,9 +5,19 @@
 
 constexpr std::uint32_t MarkerSize = 4096;
 
+// The drives whose markers this run has made anew: the worker's own, never made anew twice.
+extern std::u16string RemadeMarkers;
+
 std::u16string MarkerPath(char16_t letter);
-bool EnsureMarker(char16_t letter);
-void RemoveMarker(char16_t letter);
+std::u16string MarkerFolder(char16_t letter);
+// The path of the marker to read, there or made; empty when none can be had.
+std::u16string EnsureMarker(char16_t letter);
+// True when no marker is left on the drive.
+bool RemoveMarker(char16_t letter);
+
+// What a pass does with what it finds at a marker's path: its attributes and size, if found.
+enum class MarkerAction { Use, Make, Remake, Skip };
+MarkerAction JudgeMarker(bool found, std::uint32_t attributes, std::uint64_t size, bool remadeBefore);
 
 void KeepAwakePass(void* readBuffer);
 std::uint32_t KeepAwakeWorker(void* parameter);

@@ -3,37 +3,39 @@
 #include "keepawake/keepawake.h"
 #include "platform/platform.h"
 
+std::u16string RemadeMarkers;
+
 namespace {
-void DeleteMarkerFile(const std::u16string& path) {
-    // Hidden, system and read-only files refuse deletion until their attributes are cleared.
-    platform::SetFileAttributesW(path, platform::FileAttributeNormal);
-    platform::DeleteFileW(path);
-}
-}  // namespace
 
-std::u16string MarkerPath(char16_t letter) { return DriveRootPath(letter) + u".kestrun.dat"; }
+constexpr std::uint32_t Ours = platform::FileAttributeHidden | platform::FileAttributeSystem;
 
-bool EnsureMarker(char16_t letter) {
-    const std::u16string path = MarkerPath(letter);
-    const std::uint32_t attributes = platform::GetFileAttributesW(path);
-    if (attributes != platform::InvalidFileAttributes && (attributes & platform::FileAttributeDirectory) == 0) {
-        // NTFS keeps the zeros of a compressed or sparse file as a hole and
-        // answers their read without the disk: such a marker is made anew.
-        if ((attributes & (platform::FileAttributeCompressed | platform::FileAttributeSparseFile)) == 0)
-            return true;
-        DeleteMarkerFile(path);
+// True when no file of that name is left: deleted, or not there.
+bool DeleteMarkerFile(const std::u16string& path) {
+    platform::FileAttributeData found;
+    if (!platform::GetFileAttributesExW(path, platform::GetFileExInfoStandard, &found)) {
+        const std::uint32_t error = platform::GetLastError();
+        return error == platform::ErrorFileNotFound || error == platform::ErrorPathNotFound;
     }
-    // A pass works on a copy of the targets: a drive the user dropped since gets no new marker.
-    if (!IsTargetDrive(letter))
-        return false;
+    if (found.Attributes & platform::FileAttributeDirectory)
+        return true;  // not a marker: nothing of ours to delete
+    // Only read-only refuses a delete; cleared alone, so a marker that cannot go stays hidden.
+    if (found.Attributes & platform::FileAttributeReadonly) {
+        const std::uint32_t kept = found.Attributes & Ours;
+        platform::SetFileAttributesW(path, kept != 0 ? kept : platform::FileAttributeNormal);
+    }
+    return platform::DeleteFileW(path);
+}
+
+// Writes the marker whole at `path`; ErrorSuccess, or why not.
+std::uint32_t MakeMarker(const std::u16string& path) {
     // Read access too: switching compression off demands both.
-    const platform::Handle file = platform::CreateFileW(
-        path, platform::GenericRead | platform::GenericWrite, platform::FileShareRead | platform::FileShareDelete,
-        platform::CreateAlways, platform::FileAttributeHidden | platform::FileAttributeSystem);
+    const platform::Handle file =
+        platform::CreateFileW(path, platform::GenericRead | platform::GenericWrite,
+                              platform::FileShareRead | platform::FileShareDelete, platform::CreateAlways, Ours);
     if (file == platform::InvalidHandleValue)
-        return false;
-    // A compressed drive or root folder compresses new files; FAT and exFAT
-    // refuse the call, and have no compression to switch off.
+        return platform::GetLastError();
+    // A compressed drive or folder compresses new files; FAT and exFAT refuse
+    // the call, and have no compression to switch off.
     const std::uint16_t format = platform::CompressionFormatNone;
     std::uint32_t returned = 0;
     platform::DeviceIoControl(file, platform::FsctlSetCompression, &format, sizeof format, nullptr, 0, &returned);
@@ -44,13 +46,76 @@ bool EnsureMarker(char16_t letter) {
     platform::WriteFile(file, zeros.data(), MarkerSize, &written);
     platform::FlushFileBuffers(file);
     platform::CloseHandle(file);
-    // A short marker (a full drive) would be answered from the file system's
-    // own tables and never reach the device: delete it, and a later pass makes it whole.
-    if (written != MarkerSize) {
-        DeleteMarkerFile(path);
-        return false;
-    }
-    return true;
+    if (written == MarkerSize)
+        return platform::ErrorSuccess;
+    // A short marker (a full drive) would be read to its end without reaching
+    // the device: delete it, and a later pass makes it whole.
+    DeleteMarkerFile(path);
+    return platform::ErrorDiskFull;
 }
 
-void RemoveMarker(char16_t letter) { DeleteMarkerFile(MarkerPath(letter)); }
+MarkerAction JudgeMarkerAt(const std::u16string& path, char16_t letter) {
+    platform::FileAttributeData found;
+    const bool there = platform::GetFileAttributesExW(path, platform::GetFileExInfoStandard, &found);
+    return JudgeMarker(there, found.Attributes, found.Size, RemadeMarkers.find(letter) != std::u16string::npos);
+}
+
+}  // namespace
+
+std::u16string MarkerPath(char16_t letter) { return DriveRootPath(letter) + u".kestrun.dat"; }
+std::u16string MarkerFolder(char16_t letter) { return DriveRootPath(letter) + u".kestrun"; }
+
+MarkerAction JudgeMarker(bool found, std::uint32_t attributes, std::uint64_t size, bool remadeBefore) {
+    if (!found)
+        return MarkerAction::Make;
+    if (attributes & platform::FileAttributeDirectory)
+        return MarkerAction::Skip;
+    // Reads that never reach the disk: NTFS answers the zeros of a compressed or
+    // sparse file from its own tables, and a marker of ours cut short (the stick
+    // pulled while it was written) ends before them. Someone else's file stays as it is.
+    const bool hollow = (attributes & (platform::FileAttributeCompressed | platform::FileAttributeSparseFile)) != 0;
+    const bool cutShort = (attributes & Ours) == Ours && size != MarkerSize;
+    // A file system that makes every new file so would have it rewritten on every pass: once is enough.
+    return (hollow || cutShort) && !remadeBefore ? MarkerAction::Remake : MarkerAction::Use;
+}
+
+std::u16string EnsureMarker(char16_t letter) {
+    // The root is the first choice; the folder holds the marker where the root refuses new files.
+    const std::u16string root = MarkerPath(letter);
+    const std::u16string folder = MarkerFolder(letter);
+    const std::u16string inFolder = folder + u"\\.kestrun.dat";
+    const std::u16string* path = &root;
+    MarkerAction action = JudgeMarkerAt(root, letter);
+    if (action == MarkerAction::Make) {
+        const MarkerAction there = JudgeMarkerAt(inFolder, letter);
+        if (there != MarkerAction::Make) {
+            path = &inFolder;
+            action = there;
+        }
+    }
+    // A pass works on a copy of the targets: a drive the user dropped since gets no new marker.
+    if (action == MarkerAction::Skip || (action != MarkerAction::Use && !IsTargetDrive(letter)))
+        return u"";
+    if (action == MarkerAction::Remake) {
+        RemadeMarkers.push_back(letter);
+        DeleteMarkerFile(*path);
+    }
+    std::uint32_t error = action == MarkerAction::Use ? platform::ErrorSuccess : MakeMarker(*path);
+    // The root of a disk that once held Windows lets users make folders, but files only inside them.
+    if (error == platform::ErrorAccessDenied && action == MarkerAction::Make) {
+        if (platform::CreateDirectoryW(folder))
+            platform::SetFileAttributesW(folder, platform::FileAttributeHidden);
+        path = &inFolder;
+        error = MakeMarker(inFolder);
+    }
+    return error == platform::ErrorSuccess ? *path : u"";
+}
+
+// Wherever the marker is, and our folder once it is empty.
+bool RemoveMarker(char16_t letter) {
+    const std::u16string folder = MarkerFolder(letter);
+    const bool rootGone = DeleteMarkerFile(MarkerPath(letter));
+    const bool folderGone = DeleteMarkerFile(folder + u"\\.kestrun.dat");
+    platform::RemoveDirectoryW(folder);
+    return rootGone && folderGone;
+}

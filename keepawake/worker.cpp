@@ -25,10 +25,14 @@ platform::Handle OpenMarker(const std::u16string& path) {
     return file;
 }
 
-// Off the window's thread: a dropped drive that has spun down takes seconds to answer.
+// Off the window's thread: a dropped drive that has spun down takes seconds to
+// answer. A letter whose drive is gone, or is now of a kind never given a
+// marker, is let go; any other stays until its marker is gone.
 void RemoveDroppedMarkers() {
-    for (const char16_t letter : TakeDroppedDrives())
-        RemoveMarker(letter);
+    for (const char16_t letter : DroppedDrivesToClear())
+        if (!MayKeepAwake(letter, platform::GetDriveTypeW(DriveRootPath(letter)), AppPaths.SystemDriveLetter) ||
+            RemoveMarker(letter))
+            ForgetDroppedDrive(letter);
 }
 
 }  // namespace
@@ -38,13 +42,14 @@ void KeepAwakePass(void* readBuffer) {
     for (const char16_t letter : targets) {
         if (!MayKeepAwake(letter, platform::GetDriveTypeW(DriveRootPath(letter)), AppPaths.SystemDriveLetter))
             continue;
-        const std::u16string path = MarkerPath(letter);
-        if (!EnsureMarker(letter))
+        std::u16string path = EnsureMarker(letter);
+        if (path.empty())
             continue;
         platform::Handle file = OpenMarker(path);
         if (file == platform::InvalidHandleValue) {
             // The marker may have vanished between the test and the open: make it once more.
-            if (!EnsureMarker(letter))
+            path = EnsureMarker(letter);
+            if (path.empty())
                 continue;
             file = OpenMarker(path);
             if (file == platform::InvalidHandleValue)

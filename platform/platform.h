@@ -28,6 +28,7 @@ constexpr std::uint32_t ErrorPathNotFound = 3;
 constexpr std::uint32_t ErrorAccessDenied = 5;
 constexpr std::uint32_t ErrorSharingViolation = 32;
 constexpr std::uint32_t ErrorLockViolation = 33;
+constexpr std::uint32_t ErrorDiskFull = 112;
 constexpr std::uint32_t ErrorInsufficientBuffer = 122;
 constexpr std::uint32_t ErrorAlreadyExists = 183;
 constexpr std::uint32_t WaitObject0 = 0;
@@ -52,7 +53,7 @@ constexpr std::uint32_t FileAttributeDirectory = 0x10;
 constexpr std::uint32_t FileAttributeNormal = 0x80;
 constexpr std::uint32_t FileAttributeSparseFile = 0x200;
 constexpr std::uint32_t FileAttributeCompressed = 0x800;
-constexpr std::uint32_t InvalidFileAttributes = 0xFFFFFFFFu;
+constexpr std::uint32_t GetFileExInfoStandard = 0;
 constexpr std::uint32_t GenericRead = 0x80000000u;
 constexpr std::uint32_t GenericWrite = 0x40000000u;
 constexpr std::uint32_t FileWriteAttributes = 0x100;
@@ -152,6 +153,11 @@ struct NotifyIconData {  // NOTIFYICONDATAW: the fields the program sets, all ot
     char16_t Tip[128] = {};
 };
 
+struct FileAttributeData {  // WIN32_FILE_ATTRIBUTE_DATA: the attributes and the size
+    std::uint32_t Attributes = 0;
+    std::uint64_t Size = 0;
+};
+
 struct FileTime {  // FILETIME
     std::uint32_t LowDateTime = 0;
     std::uint32_t HighDateTime = 0;
@@ -165,7 +171,7 @@ std::uint32_t SetErrorMode(std::uint32_t mode);
 std::uint32_t GetSystemDirectoryW(char16_t* buffer, std::uint32_t size);
 bool SetCurrentDirectoryW(const std::u16string& path);
 std::uint32_t GetModuleFileNameW(Handle module, char16_t* buffer, std::uint32_t size);
-std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t size);
+std::uint32_t GetSystemWindowsDirectoryW(char16_t* buffer, std::uint32_t size);
 [[noreturn]] void ExitProcess(std::uint32_t exitCode);
 
 // ole32.
@@ -223,7 +229,7 @@ std::uint32_t GetLastError();
 // kernel32: drives, devices and files.
 std::uint32_t GetLogicalDrives();
 std::uint32_t GetDriveTypeW(const std::u16string& rootPath);
-std::uint32_t GetFileAttributesW(const std::u16string& path);
+bool GetFileAttributesExW(const std::u16string& path, std::uint32_t infoLevel, FileAttributeData* data);
 bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes);
 Handle CreateFileW(const std::u16string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                    std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes);
@@ -235,6 +241,7 @@ bool SetFileTime(Handle file, const FileTime* creationTime, const FileTime* last
 std::uint32_t GetShortPathNameW(const std::u16string& longPath, char16_t* buffer, std::uint32_t size);
 bool DeleteFileW(const std::u16string& path);
 bool CreateDirectoryW(const std::u16string& path);
+bool RemoveDirectoryW(const std::u16string& path);
 bool MoveFileExW(const std::u16string& existing, const std::u16string& replacement, std::uint32_t flags);
 bool DeviceIoControl(Handle device, std::uint32_t controlCode, const void* in, std::uint32_t inSize, void* out,
                      std::uint32_t outSize, std::uint32_t* bytesReturned);

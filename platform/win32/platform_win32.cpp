@@ -38,12 +38,10 @@ DWORD WINAPI StartThread(LPVOID raw) {
 }
 
 // Win32 wants its own procedure type; the program registers one window class,
-// whose procedure this adapter forwards to.
+// whose procedure this adapter forwards to (it is set before any window of the class exists).
 platform::WindowProc RegisteredProcedure = nullptr;
 
 LRESULT CALLBACK ForwardWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (RegisteredProcedure == nullptr)
-        return ::DefWindowProcW(window, message, wParam, lParam);
     return RegisteredProcedure(window, message, wParam, lParam);
 }
 
@@ -81,8 +79,8 @@ std::uint32_t GetModuleFileNameW(Handle module, char16_t* buffer, std::uint32_t 
     return ::GetModuleFileNameW(static_cast<HMODULE>(module), reinterpret_cast<LPWSTR>(buffer), size);
 }
 
-std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t size) {
-    return ::GetWindowsDirectoryW(reinterpret_cast<LPWSTR>(buffer), size);
+std::uint32_t GetSystemWindowsDirectoryW(char16_t* buffer, std::uint32_t size) {
+    return ::GetSystemWindowsDirectoryW(reinterpret_cast<LPWSTR>(buffer), size);
 }
 
 #ifdef KESTRUN_COVERAGE
@@ -240,7 +238,13 @@ std::uint32_t GetLastError() { return ::GetLastError(); }
 
 std::uint32_t GetLogicalDrives() { return ::GetLogicalDrives(); }
 std::uint32_t GetDriveTypeW(const std::u16string& rootPath) { return ::GetDriveTypeW(Wide(rootPath)); }
-std::uint32_t GetFileAttributesW(const std::u16string& path) { return ::GetFileAttributesW(Wide(path)); }
+bool GetFileAttributesExW(const std::u16string& path, std::uint32_t infoLevel, FileAttributeData* data) {
+    WIN32_FILE_ATTRIBUTE_DATA found{};
+    const BOOL ok = ::GetFileAttributesExW(Wide(path), static_cast<GET_FILEEX_INFO_LEVELS>(infoLevel), &found);
+    data->Attributes = found.dwFileAttributes;
+    data->Size = (std::uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow;
+    return ok != FALSE;
+}
 
 bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes) {
     return ::SetFileAttributesW(Wide(path), attributes) != FALSE;
@@ -283,6 +287,7 @@ bool WriteFile(Handle file, const void* buffer, std::uint32_t bytesToWrite, std:
 bool FlushFileBuffers(Handle file) { return ::FlushFileBuffers(Native(file)) != FALSE; }
 bool DeleteFileW(const std::u16string& path) { return ::DeleteFileW(Wide(path)) != FALSE; }
 bool CreateDirectoryW(const std::u16string& path) { return ::CreateDirectoryW(Wide(path), nullptr) != FALSE; }
+bool RemoveDirectoryW(const std::u16string& path) { return ::RemoveDirectoryW(Wide(path)) != FALSE; }
 
 bool MoveFileExW(const std::u16string& existing, const std::u16string& replacement, std::uint32_t flags) {
     return ::MoveFileExW(Wide(existing), Wide(replacement), flags) != FALSE;

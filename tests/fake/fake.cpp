@@ -167,7 +167,7 @@ std::uint32_t GetModuleFileNameW(Handle, char16_t* buffer, std::uint32_t size) {
     return static_cast<std::uint32_t>(n);
 }
 
-std::uint32_t GetWindowsDirectoryW(char16_t* to, std::uint32_t) {
+std::uint32_t GetSystemWindowsDirectoryW(char16_t* to, std::uint32_t) {
     std::memcpy(to, u"C:\\Windows", 22);
     return 10;
 }
@@ -359,11 +359,9 @@ Handle CreateThread(std::size_t, ThreadProc start, void* parameter, std::uint32_
 
 // The clock moves only while every object waited on is unset, running the
 // timed actions it passes on the way to the deadline.
-std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects, bool, std::uint32_t ms) {
+std::uint32_t Wait(std::uint32_t count, const Handle* objects, std::uint32_t ms) {
     if (fake::Calls.size() > 100000)
         throw std::runtime_error("the program spins");
-    if (Begin(count == 1 ? "WaitForSingleObject" : "WaitForMultipleObjects"))
-        return WaitFailed;
     Advance(fake::Now);
     const std::uint64_t deadline = ms == Infinite ? UINT64_MAX : fake::Now + ms;
     for (;;) {
@@ -382,6 +380,10 @@ std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects,
         Advance(next.key());
         next.mapped()();
     }
+}
+
+std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects, bool, std::uint32_t ms) {
+    return Begin(count == 1 ? "WaitForSingleObject" : "WaitForMultipleObjects") ? WaitFailed : Wait(count, objects, ms);
 }
 
 // A thread runs, on the test's thread, when it is waited for; it must end within the wait.
@@ -405,7 +407,7 @@ std::uint32_t WaitForSingleObject(Handle h, std::uint32_t ms) {
 
 void Sleep(std::uint32_t ms) {
     Begin("Sleep");
-    Advance(fake::Now + ms);
+    Wait(0, nullptr, ms);
 }
 
 bool CloseHandle(Handle object) {
@@ -428,10 +430,13 @@ std::uint32_t GetDriveTypeW(const std::u16string& root) {
     return DriveOf(root) == nullptr ? DriveNoRootDir : DriveOf(root)->Type;
 }
 
-std::uint32_t GetFileAttributesW(const std::u16string& path) {
-    if (Begin("GetFileAttributesW", path) || !fake::Files.contains(path))
-        return Fail(ErrorFileNotFound, InvalidFileAttributes);
-    return fake::Files[path].Directory ? FileAttributeDirectory : fake::Files[path].Attributes;
+bool GetFileAttributesExW(const std::u16string& path, std::uint32_t, FileAttributeData* data) {
+    const std::u16string folder = path.substr(0, path.rfind(u'\\'));
+    if (Begin("GetFileAttributesExW", path) || !fake::Files.contains(path))
+        return Fail(folder.size() == 2 || fake::Files.contains(folder) ? ErrorFileNotFound : ErrorPathNotFound, false);
+    const fake::File& file = fake::Files[path];
+    *data = {file.Attributes | (file.Directory ? FileAttributeDirectory : 0), file.Bytes.size()};
+    return true;
 }
 
 bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes) {
@@ -453,6 +458,10 @@ Handle CreateFileW(const std::u16string& path, std::uint32_t access, std::uint32
     const std::uint32_t old = exists ? fake::Files[path].Attributes | (fake::Files[path].Directory ? 0x10 : 0) : 0;
     if ((drive->ReadOnly && (access & (GenericWrite | FileWriteAttributes))) || (device && access != 0))
         return Fail(19u, InvalidHandleValue);
+    // As the root of a disk that once held Windows: new files only inside folders that are there.
+    const std::u16string folder = path.substr(0, path.rfind(u'\\'));
+    if (disposition == CreateAlways && drive->FilesOnlyInFolders && !fake::Files.contains(folder))
+        return Fail(folder.size() == 2 ? 5u : ErrorPathNotFound, InvalidHandleValue);
     if (disposition == CreateAlways) {
         // As Windows, no replacing a read-only file or a directory, nor dropping hidden or system.
         if ((old & (FileAttributeReadonly | FileAttributeDirectory)) || (old & 6 & ~flags))
@@ -514,7 +523,20 @@ bool DeleteFileW(const std::u16string& path) {
     return fake::Files.erase(path) > 0;
 }
 
-bool CreateDirectoryW(const std::u16string& path) { return !Begin("CreateDirectoryW", path); }
+bool CreateDirectoryW(const std::u16string& path) {
+    if (Begin("CreateDirectoryW", path) || fake::Files.contains(path))
+        return Fail(ErrorAlreadyExists, false);
+    fake::Files[path] = {"", 0, true};
+    return true;
+}
+
+bool RemoveDirectoryW(const std::u16string& path) {
+    const auto next = fake::Files.upper_bound(path);  // the first thing inside it, if any
+    if (Begin("RemoveDirectoryW", path) || !fake::Files.contains(path) ||
+        (next != fake::Files.end() && next->first.starts_with(path + u"\\")))
+        return false;
+    return fake::Files.erase(path) > 0;
+}
 
 bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint32_t) {
     if (Begin("MoveFileExW", to) || !fake::Files.contains(from))

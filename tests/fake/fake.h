@@ -17,13 +17,14 @@ struct Drive {
     std::uint32_t Type = 3;  // fixed
     std::uint32_t Bus = 0;   // what the storage query answers
     bool ReadOnly = false;
-    bool Compressed = false;  // new files are made compressed
+    bool Compressed = false;          // new files are made compressed
+    bool FilesOnlyInFolders = false;  // the root refuses new files
 };
 
 struct File {
     std::string Bytes;
     std::uint32_t Attributes = 0x80;
-    bool Directory = false;
+    bool Directory = false;  // a folder
 };
 
 // A fault on the Nth call (1-based) of `Call`: it fails with `Error`, or with

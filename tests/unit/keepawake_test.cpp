@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <regex>
 
 #include "keepawake/keepawake.h"
@@ -5,9 +6,12 @@
 
 namespace {
 using fake::Before;
+using Files = std::map<std::u16string, fake::File>;
 const std::u16string E = u"E:\\.kestrun.dat";
-const fake::File Marker = {std::string(4096, '\0'), 0x6}, Folder = {"", 0x10, true}, Small = {"user's", 0x20};
-const fake::File Compressed = {std::string(4096, '\0'), 0x806}, Sparse = {std::string(4096, '\0'), 0x206};
+const std::u16string Folder = u"E:\\.kestrun";
+const std::u16string InFolder = u"E:\\.kestrun\\.kestrun.dat";
+const fake::File Marker = {std::string(4096, '\0'), 0x6};
+
 // As the menu's drive command does.
 void Drop() {
     ToggleTargetDrive(u'E');
@@ -26,81 +30,145 @@ void Exit() {
 
 // E: becomes write-protected or compressed once the pass has begun.
 fake::Fault Make(bool fake::Drive::*property) {
-    return fake::Before("GetFileAttributesW", 1, [=] { fake::Drives['E'].*property = true; });
+    return fake::Before("GetFileAttributesExW", 1, [=] { fake::Drives['E'].*property = true; });
 }
 
-// One pass, as the worker makes it first thing; the stop is already set, so it ends after it.
-void RunPass(std::vector<fake::Fault> faults) {
-    platform::SetEvent(StopEvent);
-    fake::Faults = std::move(faults);
-    fake::Calls.clear();
-    fake::BytesRead = 0;
-    KeepAwakeWorker(nullptr);
+// E's files as "path attributes size", and the bytes read from the device.
+std::string OnE() {
+    std::string seen;
+    for (const auto& [path, file] : fake::Files) {
+        char attributes[9];
+        std::snprintf(attributes, sizeof attributes, "%x", file.Attributes | (file.Directory ? 0x10 : 0));
+        if (path.starts_with(u"E:"))
+            seen += fake::Utf8(path) + " " + attributes + " " + std::to_string(file.Bytes.size()) + ", ";
+    }
+    return seen + "read " + std::to_string(fake::BytesRead);
 }
 }  // namespace
 
-// F: is of a kind Windows cannot tell, and goes on all the same.
-TEST_F(World, SteadyStateCostsSixCallsPerDriveAndWritesNothing) {
-    fake::Drives = {{'E', {2}}, {'F', {0}}};
-    fake::Files = {{E, Marker}, {u"F:\\.kestrun.dat", Marker}};
-    ReplaceTargetDrives(u"EF");
-    RunPass({});
-    EXPECT_EQ(fake::Calls,
-              (std::vector<std::string>{"GetDriveTypeW E:\\", "GetFileAttributesW E:\\.kestrun.dat",
-                                        "CreateFileW E:\\.kestrun.dat", "SetFileTime", "ReadFile E:\\.kestrun.dat",
-                                        "CloseHandle", "GetDriveTypeW F:\\", "GetFileAttributesW F:\\.kestrun.dat",
-                                        "CreateFileW F:\\.kestrun.dat", "SetFileTime", "ReadFile F:\\.kestrun.dat",
-                                        "CloseHandle", "WaitForMultipleObjects"}));
-    EXPECT_EQ(fake::BytesRead, 2u * 4096) << "every read takes the whole marker, unbuffered";
-    EXPECT_EQ(fake::LastAccessStamps, 0) << "no read leaves a last-access time to be written back";
+TEST(Marker, MadeAnewOnlyWhenItsReadWouldNotReachTheDisk) {
+    // found, attributes, size, made anew before in this run: what a pass does
+    const std::tuple<bool, std::uint32_t, std::uint64_t, bool, MarkerAction> cases[] = {
+        {false, 0, 0, false, MarkerAction::Make},         {true, 0x10, 0, false, MarkerAction::Skip},
+        {true, 0x26, 4096, false, MarkerAction::Use},     {true, 0x6, 0, false, MarkerAction::Remake},
+        {true, 0x7, 8192, false, MarkerAction::Remake},   {true, 0x2, 0, false, MarkerAction::Use},  // someone else's
+        {true, 0x24, 6, false, MarkerAction::Use},        {true, 0x820, 6, false, MarkerAction::Remake},
+        {true, 0x206, 4096, false, MarkerAction::Remake}, {true, 0x6, 0, true, MarkerAction::Use},
+        {true, 0x806, 4096, true, MarkerAction::Use}};
+    for (const auto& [found, attributes, size, remade, action] : cases)
+        EXPECT_EQ(JudgeMarker(found, attributes, size, remade), action) << attributes << " " << size;
 }
 
-TEST_F(World, MissingMarkerIsMadeOnceAndReadAndAnythingElseIsLeftAlone) {
-    const std::tuple<const char*, std::optional<fake::File>, fake::Fault, std::optional<fake::File>> cases[] = {
-        // name, the file before, a fault, the file after
-        {"missing", {}, {}, Marker},
-        {"vanishes before the open", Marker, Before("CreateFileW", 1, [] { fake::Files.erase(E); }), Marker},
-        {"a directory of that name", Folder, {}, Folder},
-        {"someone else's short file", Small, {}, Small},
-        {"write-protected medium", {}, Make(&fake::Drive::ReadOnly), {}},
-        {"a full drive: the short file goes, to be made whole later", {}, {"WriteFile", 1, 0, false, 96}, {}},
-        {"write-protected medium with a marker: read all the same", Marker, Make(&fake::Drive::ReadOnly), Marker},
-        {"a compressed marker is made anew", Compressed, {}, Marker},
-        {"a sparse marker is made anew", Sparse, {}, Marker},
-        {"no compression from a compressed drive", {}, Make(&fake::Drive::Compressed), Marker},
+// One pass over E (or, dropped, the clean-up of its marker) from E's files and a
+// fault; Q: is not there, N: is a network share, D: a CD-ROM, R: a RAM disk, C: holds Windows.
+TEST_F(World, PassReadsEveryMarkerWholeAndUnbufferedAndADropLeavesNone) {
+    const std::tuple<const char*, Files, fake::Fault, bool, std::string> cases[] = {
+        // name, E's files before, a fault, whether E was dropped, E's files after and the bytes read
+        {"missing", {}, {}, false, "E:\\.kestrun.dat 6 4096, read 4096"},
+        {"vanishes before the open",
+         {{E, Marker}},
+         Before("CreateFileW", 1, [] { fake::Files.erase(E); }),
+         false,
+         "E:\\.kestrun.dat 6 4096, read 4096"},
+        {"a directory of that name", {{E, {"", 0, true}}}, {}, false, "E:\\.kestrun.dat 10 0, read 0"},
+        {"someone else's short file", {{E, {"user's", 0x20}}}, {}, false, "E:\\.kestrun.dat 20 6, read 6"},
+        {"ours, cut short", {{E, {"", 0x6}}}, {}, false, "E:\\.kestrun.dat 6 4096, read 4096"},
+        {"write-protected medium", {}, Make(&fake::Drive::ReadOnly), false, "read 0"},
+        {"with a marker: read all the same",
+         {{E, Marker}},
+         Make(&fake::Drive::ReadOnly),
+         false,
+         "E:\\.kestrun.dat 6 4096, read 4096"},
+        {"a full drive: no short marker", {}, {"WriteFile", 1, 0, false, 96}, false, "read 0"},
+        {"compressed", {{E, {std::string(4096, '\0'), 0x806}}}, {}, false, "E:\\.kestrun.dat 6 4096, read 4096"},
+        {"on a compressed drive", {}, Make(&fake::Drive::Compressed), false, "E:\\.kestrun.dat 6 4096, read 4096"},
+        {"every open refused", {{E, Marker}}, {"CreateFileW", 1, 32, true}, false, "E:\\.kestrun.dat 6 4096, read 0"},
+        {"a root that refuses new files",
+         {},
+         Make(&fake::Drive::FilesOnlyInFolders),
+         false,
+         "E:\\.kestrun 12 0, E:\\.kestrun\\.kestrun.dat 6 4096, read 4096"},
+        {"the folder's marker",
+         {{Folder, {"", 0x2, true}}, {InFolder, Marker}},
+         {},
+         false,
+         "E:\\.kestrun 12 0, E:\\.kestrun\\.kestrun.dat 6 4096, read 4096"},
+        {"dropped", {{E, Marker}}, {}, true, "read 0"},
+        {"dropped, read-only", {{E, {"", 0x7}}}, {}, true, "read 0"},
+        {"dropped, a directory of that name", {{E, {"", 0, true}}}, {}, true, "E:\\.kestrun.dat 10 0, read 0"},
+        {"dropped, in our folder", {{Folder, {"", 0x2, true}}, {InFolder, Marker}}, {}, true, "read 0"},
+        {"dropped, our folder holds more",
+         {{Folder, {"", 0x2, true}}, {InFolder, Marker}, {Folder + u"\\x", {}}},
+         {},
+         true,
+         "E:\\.kestrun 12 0, E:\\.kestrun\\x 80 0, read 0"},
+        {"dropped, the delete refused",
+         {{E, Marker}},
+         {"DeleteFileW", 1, 32, true},
+         true,
+         "E:\\.kestrun.dat 6 4096, read 0"},  // stays hidden, to be tried again
     };
-    for (const auto& [name, before, fault, after] : cases) {
-        // Q: is not there; N: is a network share, D: a CD-ROM, R: a RAM disk, C: holds Windows.
+    for (const auto& [name, before, fault, dropped, after] : cases) {
         fake::Drives = {{'E', {2}}, {'N', {4}}, {'D', {5}}, {'R', {6}}, {'C', {3}}};
-        fake::Files.clear();
-        if (before)
-            fake::Files[E] = *before;
-        ReplaceTargetDrives(u"EQNDRC");
-        RunPass({fault});
-        ASSERT_EQ(fake::Files.contains(E), after.has_value()) << name;
-        EXPECT_TRUE(!after || (fake::Files[E].Bytes == after->Bytes && fake::Files[E].Attributes == after->Attributes))
-            << name;
-        EXPECT_EQ(fake::BytesRead, after && !after->Directory ? after->Bytes.size() : 0) << name;
+        fake::Files = before;
+        RemadeMarkers.clear();
+        ReplaceTargetDrives(dropped ? u"QNDRC" : u"EQNDRC");
+        Settings.DroppedDrives = dropped ? u"E" : u"";
+        platform::SetEvent(StopEvent);
+        fake::Faults = {fault};
+        fake::Calls.clear();
+        fake::BytesRead = 0;
+        KeepAwakeWorker(nullptr);
+        EXPECT_EQ(OnE(), after) << name;
+        EXPECT_EQ(Settings.DroppedDrives, fake::Faults[0].Call == "DeleteFileW" ? u"E" : u"") << name;
         for (const std::string& call : fake::Calls)
             EXPECT_TRUE(call.starts_with("GetDriveTypeW") || !std::regex_search(call, std::regex(" [QNDRC]:")))
                 << name << ": " << call;
     }
+    // A whole marker costs six calls (type, attributes, open, keep last access, read, close), then the wait.
+    fake::Files = {{E, Marker}};
+    ReplaceTargetDrives(u"E");
+    Settings.DroppedDrives.clear();
+    platform::SetEvent(StopEvent);
+    fake::Calls.clear();
+    fake::LastAccessStamps = 0;
+    KeepAwakeWorker(nullptr);
+    EXPECT_EQ(fake::Calls.size(), 7u);
+    EXPECT_EQ(fake::LastAccessStamps, 0) << "a read left its last-access time to be written back";
 }
 
 TEST_F(World, WorkerPassesFollowTheIntervalWakesAndStop) {
-    using Times = std::vector<std::uint64_t>;  // when each pass began, in ms on the virtual clock
+    using Times = std::vector<std::uint64_t>;  // when each pass read E, in ms on the virtual clock
     using At = std::pair<std::uint64_t, std::function<void()>>;
-    const fake::Fault waitFails = {"WaitForMultipleObjects", 1};
-    // faults, an action at a moment, the passes, whether E has its marker at the stop and at the end
+    const auto turnsCompressed = Before("GetFileAttributesExW", 1, [] {
+        fake::Files[E].Attributes = 0x806;
+        fake::Drives['E'].Compressed = true;
+    });
+    // faults, an action at a moment, the passes, and E's marker: there at the stop, its attributes at the end
+    // (- when gone) and the times it was written
     const std::tuple<const char*, std::vector<fake::Fault>, At, Times, const char*> cases[] = {
-        {"first pass at once, then each interval", {}, {}, {0, 30000, 60000, 90000}, "11"},
-        {"a wake gives one more pass", {}, {10000, WakeWorker}, {0, 10000, 40000, 70000}, "11"},
-        {"a wake during a pass is kept", {Before("ReadFile", 1, WakeWorker)}, {}, {0, 0, 30000, 60000, 90000}, "11"},
-        {"off: no drive touched", {Before("WaitForMultipleObjects", 1, [] { SetEnabled(0); })}, {}, {0}, "11"},
-        {"the wait follows the interval", {}, {5000, [] { SetIntervalSec(60); }}, {0, 30000, 90000}, "11"},
-        {"a failing wait does not spin", {waitFails}, {}, {0, 30000, 60000, 90000}, "11"},
-        {"a drive dropped during a pass loses its marker", {Before("ReadFile", 1, Drop)}, {}, {0}, "00"},
-        {"dropped just before exit", {}, {100000, Exit}, {0, 30000, 60000, 90000}, "10"},
+        {"first pass at once, then each interval", {}, {}, {0, 30000, 60000, 90000}, "1 6 w0"},
+        {"a wake gives one more pass", {}, {10000, WakeWorker}, {0, 10000, 40000, 70000}, "1 6 w0"},
+        {"a wake during a pass is kept",
+         {Before("ReadFile", 1, WakeWorker)},
+         {},
+         {0, 0, 30000, 60000, 90000},
+         "1 6 w0"},
+        {"off: no drive touched", {Before("WaitForMultipleObjects", 1, [] { SetEnabled(0); })}, {}, {0}, "1 6 w0"},
+        {"the wait follows the interval", {}, {5000, [] { SetIntervalSec(60); }}, {0, 30000, 90000}, "1 6 w0"},
+        {"a failing wait neither spins nor misses the stop",
+         {{"WaitForMultipleObjects", 1, 0, true}, {"WaitForSingleObject", 1}},
+         {},
+         {0, 30000, 60000, 90000},
+         "1 6 w0"},
+        {"a drive dropped during a pass loses its marker", {Before("ReadFile", 1, Drop)}, {}, {0}, "0 - w0"},
+        {"dropped just before exit", {}, {100000, Exit}, {0, 30000, 60000, 90000}, "1 - w0"},
+        {"a refused delete is tried again", {{"DeleteFileW", 1, 32}}, {10000, Drop}, {0}, "0 - w0"},
+        {"a file system that keeps it compressed",
+         {turnsCompressed, {"DeviceIoControl", 1, 1, true}},
+         {},
+         {0, 30000, 60000, 90000},
+         "1 806 w1"},  // made anew once, then read as it is
     };
     for (const auto& [name, faults, at, expected, marker] : cases) {
         TearDown();
@@ -113,10 +181,14 @@ TEST_F(World, WorkerPassesFollowTheIntervalWakesAndStop) {
             fake::Timed.insert(at);
         Times passes;
         fake::Faults.push_back(Before(
-            "GetDriveTypeW", 1, [&] { passes.push_back(fake::Now); }, true));
+            "ReadFile", 1, [&] { passes.push_back(fake::Now); }, true));
         fake::Timed.emplace(100000, Stop);
         KeepAwakeWorker(nullptr);
+        char attributes[9] = "-";
+        if (fake::Files.contains(E))
+            std::snprintf(attributes, sizeof attributes, "%x", fake::Files[E].Attributes);
+        const auto writes = std::count(fake::Calls.begin(), fake::Calls.end(), "WriteFile E:\\.kestrun.dat");
         EXPECT_EQ(passes, expected) << name;
-        EXPECT_EQ((std::string{char('0' + MarkerAtStop), char('0' + fake::Files.contains(E))}), marker) << name;
+        EXPECT_EQ(std::to_string(MarkerAtStop) + " " + attributes + " w" + std::to_string(writes), marker) << name;
     }
 }

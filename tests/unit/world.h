@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/state.h"
+#include "keepawake/keepawake.h"
 #include "tests/fake/fake.h"
 
 struct World : ::testing::Test {
@@ -11,6 +12,7 @@ struct World : ::testing::Test {
         Settings.Enabled = 1;
         Settings.IntervalSec = 30;
         Settings.DroppedDrives.clear();
+        RemadeMarkers.clear();
         AppPaths = {u"C:\\K\\Kestrun.exe", u"C:\\K\\config.ini", u"C"};
         platform::InitializeCriticalSection(&SettingsLock);
         ReplaceTargetDrives(u"");
