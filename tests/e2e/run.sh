@@ -2,8 +2,8 @@
 # The real Kestrun.exe under Wine, driven from outside as a user would: E:
 # removable, F: and H: fixed, G: a CD-ROM, I: a network share, each an empty
 # folder watched by inotify. Clicks on the icon and keys in its menu go in
-# through xdotool; the settings file, the markers and the registry are read
-# back from Linux. Ends with "N passed, M failed".
+# through xdotool; the settings file, the markers, the registry and the
+# shell's tooltip are read back. Ends with "N passed, M failed".
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 source "$ROOT/scripts/wine-lib.sh"
@@ -21,12 +21,30 @@ eventually() { for _ in $(seq 300); do "$@" && return 0; sleep 0.05; done; "$@";
 win() { WINEPREFIX=$PREFIX wine "$@" 2>/dev/null; }
 # Started directly, so that $! is the program itself: only what this run started is ever ended.
 start() { WINEPREFIX=$PREFIX wine 'C:\k\Kestrun.exe' 2>/dev/null & KESTRUN=$!; }
-# click BUTTON [REPEAT]: a real click on the icon, in the first slot of Wine's stand-alone tray window.
-click() {
-    local at=($(xwininfo -root -tree | grep '"Wine System Tray"' | grep -oE '[0-9]+x[0-9]+\+[0-9]+\+[0-9]+' | head -1 | tr x+ '  '))
-    [ -n "${at[3]:-}" ] && xdotool mousemove $((at[2] + 10)) $((at[3] + 10)) click --repeat "${2:-1}" --delay 100 "$1"
+tray() { xdotool search --onlyvisible --name '^Wine System Tray$' | head -1; }  # Wine's window of icons
+icon_gone() { [ -z "$(tray)" ]; }
+icon_at() {  # X and Y of the icon: the tray window's first slot
+    local window
+    window=$(tray)
+    [ -n "$window" ] || return 1
+    X=$(xwininfo -id "$window" | awk '/Absolute upper-left X/ {print $4 + 10}')
+    Y=$(xwininfo -id "$window" | awk '/Absolute upper-left Y/ {print $4 + 10}')
 }
-menu() { click 3 && sleep 0.3 && xdotool key --delay 150 "$@"; }  # menu KEY...: the real menu, by keyboard
+click() { icon_at && xdotool mousemove "$X" "$Y" click --repeat "${2:-1}" --delay 100 "$1"; }  # click BUTTON [REPEAT]
+drawn() { [ "$(import -window "$(tray)" png:- | convert png:- -crop 20x20+0+0 +repage -format %k info:)" -ge 3 ]; }
+menu_open() { xdotool search --onlyvisible --classname '^kestrun\.exe$' >/dev/null; }  # its menu, or a box of its own
+menu() { eventually click 3 && eventually menu_open && xdotool key --delay 150 "$@"; }  # menu KEY...: the real menu
+# Hovering shows the shell's tooltip about half a second later; a move to another pixel shows it anew.
+tooltip_is() {
+    for _ in 1 2 3; do
+        eventually icon_at && xdotool mousemove "$X" "$Y" mousemove $((X + 1)) $((Y + 1))
+        for _ in $(seq 20); do
+            [ "$(win 'C:\k\driver.exe' tooltip | tr -d '\r')" = "$1" ] && return 0
+            sleep 0.1
+        done
+    done
+    return 1
+}
 settings() { printf '\xEF\xBB\xBF# Kestrun config\r\nEnabled=%s\r\nIntervalSec=%s\r\nDrives=%s\r\n' "$@" | cmp -s - "$CONFIG"; }
 marker() { head -c 4096 /dev/zero | cmp -s - "$D/$1/.kestrun.dat"; }
 no_marker() { [ ! -e "$D/$1/.kestrun.dat" ]; }
@@ -37,7 +55,7 @@ stuck_on_h() { ls -l "/proc/$KESTRUN/fd" 2>/dev/null | grep -q " $(readlink "$D/
 
 wine_fresh_prefix "$PREFIX" || exit 1
 for drive in e:floppy f:hd g:cdrom h:hd i:network; do wine_map_drive "$PREFIX" "${drive%:*}" "${drive#*:}" "$D/${drive%:*}"; done
-mkdir -p "$PREFIX/drive_c/k" && cp "$EXE" "$PREFIX/drive_c/k/Kestrun.exe"
+mkdir -p "$PREFIX/drive_c/k" && cp "$EXE" "$PREFIX/drive_c/k/Kestrun.exe" && cp "$ROOT/build/mingw/driver.exe" "$PREFIX/drive_c/k/"
 CONFIG="$PREFIX/drive_c/users/$(whoami)/AppData/Roaming/Kestrun/config.ini"
 # H's marker is a pseudo-terminal drained and never answered: creating it succeeds, reading it never returns.
 python3 -c 'import os, pty, sys; m, s = pty.openpty(); os.symlink(os.ttyname(s), sys.argv[1]); [*iter(lambda: os.read(m, 9), b"")]' \
@@ -47,9 +65,11 @@ inotifywait -qm -r -e modify,attrib,close_write,moved_to,moved_from,create,delet
 [ -n "${DISPLAY:-}" ] || start_display || exit 1
 sleep 0.5
 
+check "the program is marked Terminal Server aware" eval 'x86_64-w64-mingw32-objdump -p "$EXE" | grep TERMINAL_SERVICE_AWARE >/dev/null'
 start
 check "first start saves the defaults with the removable drive" eventually settings 1 30 E
 check "first start makes E's marker, 4096 zero bytes, and none on F or G" eval 'eventually marker e && no_marker f && no_marker g'
+check "the shell shows the icon, drawn, and its tooltip" eval 'tooltip_is "Kestrun - ON (30s)" && drawn'
 before=$(stat -c %y "$CONFIG")
 check "a second instance exits 0 at once and leaves the settings file alone" \
     eval 'WINEPREFIX=$PREFIX timeout 20 wine "C:\\k\\Kestrun.exe" 2>/dev/null && [ "$(stat -c %y "$CONFIG")" = "$before" ]'
@@ -59,6 +79,8 @@ check "choosing F in the real menu saves it and makes F's marker" \
     eval 'menu Down Down Right Down Return && eventually settings 1 30 EF && eventually marker f'
 check "dropping F there saves it and deletes F's marker" \
     eval 'menu Down Down Right Down Return && eventually settings 1 30 E && eventually no_marker f'
+check "the third interval there is saved and shown in the tooltip" \
+    eval 'menu Down Down Down Right Down Down Return && eventually settings 1 60 E && tooltip_is "Kestrun - ON (60s)"'
 quoted='"C:\k\Kestrun.exe"'
 check "start with Windows writes the quoted path" eval 'menu Down Down Down Down Return && eventually run_value "$quoted"'
 check "and a second choice removes it" eval 'menu Down Down Down Down Return && eventually eval "! run_value Kestrun"'
@@ -69,18 +91,32 @@ win reg add "$approved" /v Kestrun /t REG_BINARY /d 030000000000000000000000 /f 
 registered_anew() { run_value "$quoted" && ! win reg query "$approved" /v Kestrun >/dev/null; }
 check "switched off by Windows counts as off: choosing it registers again" \
     eval 'menu Down Down Down Down Return && eventually registered_anew'
+check "after Explorer restarts, the icon comes back and a real click opens the menu" \
+    eval 'win "C:\\k\\driver.exe" delete-icon && eventually icon_gone && win "C:\\k\\driver.exe" taskbar-created &&
+          eventually click 3 && eventually menu_open && xdotool key Escape && eventually eval "! menu_open"'
 
 # H's marker is a terminal: its read never returns, and exit must still end the process.
 check "a hung read is under way on H" eval 'menu Down Down Right Down Down Return && eventually stuck_on_h'
 check "a real double-click on the icon switches keeping-awake off, even while a read hangs" \
-    eval 'eventually click 1 2 && eventually settings 0 30 EH'
+    eval 'eventually click 1 2 && eventually settings 0 60 EH'
 check "exit by the real menu ends the process, with exit code 0, despite the hung read" \
     eval 'menu Up Return && { eventually ended || eventually ended; } && { wait "$KESTRUN"; [ $? -eq 0 ]; }'
 
-# Letters typed into the file: a CD-ROM, a network share and the Windows drive are never touched, F is.
-printf '\xEF\xBB\xBFDrives=GICF\r\n' >"$CONFIG" && start
+# Letters typed into the file: a CD-ROM, a network share and the Windows drive are never touched. E holds
+# someone else's short file of the marker's name, F an empty marker of ours (hidden and system).
+rm "$D/e/.kestrun.dat" && printf "user's" >"$D/e/.kestrun.dat" && : >"$D/f/.kestrun.dat"
+python3 -c 'import os, sys; os.setxattr(sys.argv[1], "user.DOSATTRIB", b"0x6")' "$D/f/.kestrun.dat"
+printf '\xEF\xBB\xBFDrives=GICEF\r\n' >"$CONFIG" && start
 check "a CD-ROM, network or Windows drive letter among the targets gets no marker" \
-    eval 'eventually settings 1 30 GICF && eventually marker f && no_marker g && no_marker i && [ ! -e "$PREFIX/drive_c/.kestrun.dat" ]'
+    eval 'eventually marker f && no_marker g && no_marker i && [ ! -e "$PREFIX/drive_c/.kestrun.dat" ]'
+check "an empty marker of ours is made whole, someone else's short file is left alone" \
+    eval '[ "$(cat "$D/e/.kestrun.dat")" = "user'"'"'s" ] && settings 1 30 GICEF'
+check "the about box opens from the real menu and closes" \
+    eval 'menu Up Up Return && eventually win "C:\\k\\driver.exe" close-box && eventually eval "! menu_open"'
+# Wine takes about 2 s to remove the last icon; then the process must end at once, not after the 3 s wait.
+exits_promptly() { eventually icon_gone && local gone=${EPOCHREALTIME/./} && eventually ended && [ $((${EPOCHREALTIME/./} - gone)) -lt 2000000 ]; }
+check "exit removes the icon and then ends the process at once, with exit code 0" \
+    eval 'menu Up Return && exits_promptly && { wait "$KESTRUN"; [ $? -eq 0 ]; }'
 
 strays=$(grep -v '/\.kestrun\.dat ' "$WORK/events")
 check "nothing but markers was written on the drives" eval '[ -z "$strays" ] || { echo "$strays"; false; }'
