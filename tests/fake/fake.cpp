@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <set>
 #include <stdexcept>
 #include <utility>
 
@@ -30,9 +29,8 @@ struct StillRunning {};  // the worker is still busy when the wait for it runs o
 
 std::map<std::uintptr_t, Object> Objects;
 std::uintptr_t NextHandle = 0x100;
-std::set<CriticalSection*> LiveSections;
-std::map<std::u16string, std::uint32_t> RegisteredMessages;
 WindowProc Procedure = nullptr;
+fake::Posted Current;  // the message GetMessageW took last
 std::uint64_t ThreadDeadline = UINT64_MAX;
 thread_local int SectionsHeld = 0;
 thread_local std::uint32_t LastError = 0;
@@ -44,7 +42,7 @@ Handle New(Object object) {
 
 Object& Find(Handle handle) { return Objects.at(reinterpret_cast<std::uintptr_t>(handle)); }
 
-std::u16string Decimal(std::uint32_t value) {
+std::u16string Decimal(std::uint64_t value) {
     const std::string digits = std::to_string(value);
     return {digits.begin(), digits.end()};
 }
@@ -53,6 +51,12 @@ template <typename T>
 T Fail(std::uint32_t error, T result) {
     LastError = error;
     return result;
+}
+
+std::uint32_t Copy(char16_t* to, std::u16string_view text) {
+    std::copy(text.begin(), text.end(), to);
+    to[text.size()] = 0;
+    return static_cast<std::uint32_t>(text.size());
 }
 
 // The clock moves on; a worker being waited for must not outlive the wait.
@@ -91,10 +95,7 @@ fake::Drive* DriveOf(const std::u16string& path) {  // "E:\..." or "\\.\E:"
     return fake::Drives.contains(letter) ? &fake::Drives[letter] : nullptr;
 }
 
-struct WindowMessage {  // what the fake keeps in a platform::Message
-    Handle Window;
-    fake::Posted Posted;
-};
+std::u16string FolderOf(const std::u16string& path) { return path.substr(0, path.rfind(u'\\')); }
 
 }  // namespace
 
@@ -109,7 +110,6 @@ void Reset() {
     Menu.clear();
     Queue.clear();
     Objects.clear();
-    RegisteredMessages.clear();
     Procedure = nullptr;
     Now = 0;
     BytesRead = 0;
@@ -119,26 +119,23 @@ void Reset() {
     ModulePath = u"C:\\Kestrun\\Kestrun.exe";
 }
 
-std::vector<std::u16string> OpenHandles() {
-    std::vector<std::u16string> open;
+std::string OpenHandles() {
+    std::u16string open;
     for (const auto& [id, o] : Objects)
         if (!o.Path.empty())
-            open.push_back(o.Path);
-    if (!LiveSections.empty())
-        open.push_back(u"lock");
-    return open;
+            open += (open.empty() ? u"" : u" ") + o.Path;
+    return Utf8(open);
 }
 
 std::string Utf8(const std::u16string& text) {
     std::string out;
     for (const char16_t c : text) {
-        if (c < 0x80) {
+        if (c < 0x80)
             out += char(c);
-        } else if (c < 0x800) {
+        else if (c < 0x800)
             out += {char(0xC0 | c >> 6), char(0x80 | (c & 63))};
-        } else {
+        else
             out += {char(0xE0 | c >> 12), char(0x80 | (c >> 6 & 63)), char(0x80 | (c & 63))};
-        }
     }
     return out;
 }
@@ -156,25 +153,13 @@ Handle CreateMutexW(bool, const std::u16string& name, std::uint32_t* error) {
 bool SetDefaultDllDirectories(std::uint32_t flags) { return !Begin("SetDefaultDllDirectories", Decimal(flags)); }
 std::uint32_t SetErrorMode(std::uint32_t mode) { return Begin("SetErrorMode", Decimal(mode)); }
 bool SetCurrentDirectoryW(const std::u16string& path) { return !Begin("SetCurrentDirectoryW", path); }
+std::uint32_t GetSystemWindowsDirectoryW(char16_t* to, std::uint32_t) { return Copy(to, u"C:\\Windows"); }
+std::uint32_t GetSystemDirectoryW(char16_t* to, std::uint32_t) { return Copy(to, u"C:\\Windows\\System32"); }
 
 // As Windows does: a path that does not fit is cut to size - 1 units, and the size comes back.
 std::uint32_t GetModuleFileNameW(Handle, char16_t* buffer, std::uint32_t size) {
-    const std::size_t n = std::min<std::size_t>(fake::ModulePath.size(), size - 1);
-    std::memcpy(buffer, fake::ModulePath.data(), n * 2);
-    buffer[n] = 0;
-    if (n < fake::ModulePath.size())
-        return Fail(ErrorInsufficientBuffer, size);
-    return static_cast<std::uint32_t>(n);
-}
-
-std::uint32_t GetSystemWindowsDirectoryW(char16_t* to, std::uint32_t) {
-    std::memcpy(to, u"C:\\Windows", 22);
-    return 10;
-}
-
-std::uint32_t GetSystemDirectoryW(char16_t* to, std::uint32_t) {
-    std::memcpy(to, u"C:\\Windows\\System32", 40);
-    return 19;
+    const std::uint32_t length = Copy(buffer, std::u16string_view(fake::ModulePath).substr(0, size - 1));
+    return length < fake::ModulePath.size() ? Fail(ErrorInsufficientBuffer, size) : length;
 }
 
 void ExitProcess(std::uint32_t code) {
@@ -187,16 +172,14 @@ void CoUninitialize() { Begin("CoUninitialize"); }
 
 // The window: its procedure gets the queued messages, and WM_DESTROY when it is destroyed.
 std::uint32_t RegisterWindowMessageW(const std::u16string& name) {
-    Begin("RegisterWindowMessageW", name);
-    return RegisteredMessages.try_emplace(name, 0xC000 + std::uint32_t(RegisteredMessages.size())).first->second;
+    return Begin("RegisterWindowMessageW", name) || name != u"TaskbarCreated" ? 0xC000 : 0xC0DE;
 }
 
 bool ChangeWindowMessageFilterEx(Handle, std::uint32_t, std::uint32_t) { return true; }
 
 std::uint16_t RegisterClassW(const WindowClass& windowClass) {
-    Begin("RegisterClassW", windowClass.ClassName);
     Procedure = windowClass.Procedure;
-    return 1;
+    return Begin("RegisterClassW", windowClass.ClassName) ? 0 : 1;
 }
 
 Handle CreateWindowExW(std::uint32_t, const std::u16string& className, const std::u16string&, std::uint32_t,
@@ -209,27 +192,22 @@ bool DestroyWindow(Handle window) {
         return false;
     if (Procedure != nullptr)
         Procedure(window, WmDestroy, 0, 0);
-    Objects.erase(reinterpret_cast<std::uintptr_t>(window));
-    return true;
+    return Objects.erase(reinterpret_cast<std::uintptr_t>(window)) > 0;
 }
 
-std::int32_t GetMessageW(Message* message, Handle, std::uint32_t, std::uint32_t) {
+std::int32_t GetMessageW(Message*, Handle, std::uint32_t, std::uint32_t) {
     if (Begin("GetMessageW"))
         return -1;
     if (fake::Queue.empty())
         throw std::runtime_error("the message loop waits for a message that never comes");
-    const WindowMessage taken = {nullptr, fake::Queue.front()};
+    Current = fake::Queue.front();
     fake::Queue.pop_front();
-    std::memcpy(message->Storage, &taken, sizeof taken);
-    return taken.Posted.Message == 0x12 ? 0 : 1;  // WM_QUIT
+    return Current.Message == 0x12 ? 0 : 1;  // WM_QUIT
 }
 
 bool TranslateMessage(const Message*) { return false; }
-
-std::intptr_t DispatchMessageW(const Message* message) {
-    WindowMessage m;
-    std::memcpy(&m, message->Storage, sizeof m);
-    return Procedure == nullptr ? 0 : Procedure(m.Window, m.Posted.Message, m.Posted.WParam, m.Posted.LParam);
+std::intptr_t DispatchMessageW(const Message*) {
+    return Procedure(nullptr, Current.Message, Current.WParam, Current.LParam);
 }
 
 void PostQuitMessage(std::int32_t) {
@@ -243,13 +221,11 @@ bool PostMessageW(Handle, std::uint32_t message, std::uintptr_t wParam, std::int
 }
 
 std::intptr_t DefWindowProcW(Handle, std::uint32_t message, std::uintptr_t, std::intptr_t) {
-    Begin("DefWindowProcW");
-    return message;
+    return Begin("DefWindowProcW") ? 0 : message;
 }
 
 std::int32_t MessageBoxW(Handle, const std::u16string& text, const std::u16string& caption, std::uint32_t type) {
-    Begin("MessageBoxW", caption + u" " + Decimal(type) + u" " + text);
-    return 1;
+    return Begin("MessageBoxW", caption + u" " + Decimal(type) + u" " + text) ? 0 : 1;
 }
 
 // The notification area and the menu: answered and logged, no more.
@@ -259,10 +235,10 @@ std::int32_t GetSystemMetrics(std::uint32_t) { return 16; }
 std::uintptr_t SetTimer(Handle, std::uintptr_t id, std::uint32_t) { return Begin("SetTimer") ? 0 : id; }
 bool KillTimer(Handle, std::uintptr_t) { return !Begin("KillTimer"); }
 
+// What the shell keeps of the icon: a modify changes only what its flags name.
 bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData& data) {
     if (Begin("Shell_NotifyIconW", message == NimAdd ? u"add" : message == NimModify ? u"modify" : u"delete"))
         return false;
-    // What the shell keeps of the icon: a modify changes only what its flags name.
     fake::Icon.Shown = message != NimDelete;
     if (data.Flags & NifMessage)
         fake::Icon.Callback = data.CallbackMessage;
@@ -272,18 +248,16 @@ bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData& data) {
 }
 
 Handle CreatePopupMenu() {
-    Object menu{u"menu"};
-    menu.Position = std::count(fake::Calls.begin(), fake::Calls.end(), "CreatePopupMenu") + 1;
     Begin("CreatePopupMenu");
-    return New(std::move(menu));
+    return New({.Path = u"menu",
+                .Position = std::uint64_t(std::count(fake::Calls.begin(), fake::Calls.end(), "CreatePopupMenu"))});
 }
 
 // The menu's number, check mark, command (or the submenu's number), text.
 bool AppendMenuW(Handle menu, std::uint32_t flags, std::uintptr_t id, const std::u16string& text) {
-    const std::string mark = flags & MfChecked ? "x" : flags & MfSeparator ? "-" : flags & MfPopup ? ">" : " ";
+    const char16_t* mark = flags & MfChecked ? u"x" : flags & MfSeparator ? u"-" : flags & MfPopup ? u">" : u" ";
     const std::uint64_t item = flags & MfPopup ? Find(reinterpret_cast<Handle>(id)).Position : id;
-    fake::Menu.push_back(std::to_string(Find(menu).Position) + " " + mark + std::to_string(item) + " " +
-                         fake::Utf8(text));
+    fake::Menu.push_back(fake::Utf8(Decimal(Find(menu).Position) + u" " + mark + Decimal(item) + u" " + text));
     return true;
 }
 
@@ -294,9 +268,8 @@ bool GetCursorPos(Point* point) {
 
 bool SetForegroundWindow(Handle) { return !Begin("SetForegroundWindow"); }
 
-std::int32_t TrackPopupMenu(Handle menu, std::uint32_t flags, std::int32_t x, std::int32_t y, Handle) {
-    Begin("TrackPopupMenu", Decimal(flags) + u" " + Decimal(x) + u" " + Decimal(y));
-    return 0;
+std::int32_t TrackPopupMenu(Handle, std::uint32_t flags, std::int32_t x, std::int32_t y, Handle) {
+    return Begin("TrackPopupMenu", Decimal(flags) + u" " + Decimal(x) + u" " + Decimal(y)) ? 0 : 1;
 }
 
 bool DestroyMenu(Handle) {  // the submenus go with the menu
@@ -305,14 +278,10 @@ bool DestroyMenu(Handle) {  // the submenus go with the menu
 }
 
 // Real locks, so that the race test under ThreadSanitizer means something.
-void InitializeCriticalSection(CriticalSection* s) {
-    new (s->Storage) std::mutex;
-    LiveSections.insert(s);
-}
+void InitializeCriticalSection(CriticalSection* s) { new (s->Storage) std::mutex; }
+void DeleteCriticalSection(CriticalSection* s) { reinterpret_cast<std::mutex*>(s->Storage)->~mutex(); }
 
 void EnterCriticalSection(CriticalSection* s) {
-    if (!LiveSections.contains(s))
-        throw std::logic_error("a lock used before it was made or after it was deleted");
     reinterpret_cast<std::mutex*>(s->Storage)->lock();
     ++SectionsHeld;
 }
@@ -322,25 +291,15 @@ void LeaveCriticalSection(CriticalSection* s) {
     reinterpret_cast<std::mutex*>(s->Storage)->unlock();
 }
 
-void DeleteCriticalSection(CriticalSection* s) {
-    if (LiveSections.erase(s) > 0)
-        reinterpret_cast<std::mutex*>(s->Storage)->~mutex();
-}
-
 // Events and threads.
 Handle CreateEventW(bool manualReset, bool initialState) {
-    if (Begin("CreateEventW"))
-        return nullptr;
-    Object event{u"event"};
-    event.ManualReset = manualReset;
-    event.Signalled = initialState;
-    return New(std::move(event));
+    return Begin("CreateEventW") ? nullptr
+                                 : New({.Path = u"event", .ManualReset = manualReset, .Signalled = initialState});
 }
 
 bool SetEvent(Handle event) {
-    Begin("SetEvent");
     Find(event).Signalled = true;
-    return true;
+    return !Begin("SetEvent");
 }
 
 bool ResetEvent(Handle event) {
@@ -349,12 +308,7 @@ bool ResetEvent(Handle event) {
 }
 
 Handle CreateThread(std::size_t, ThreadProc start, void* parameter, std::uint32_t) {
-    if (Begin("CreateThread"))
-        return nullptr;
-    Object thread{u"thread"};
-    thread.Start = start;
-    thread.Parameter = parameter;
-    return New(std::move(thread));
+    return Begin("CreateThread") ? nullptr : New({.Path = u"thread", .Start = start, .Parameter = parameter});
 }
 
 // The clock moves only while every object waited on is unset, running the
@@ -393,16 +347,15 @@ std::uint32_t WaitForSingleObject(Handle h, std::uint32_t ms) {
         return WaitForMultipleObjects(1, &h, false, ms);
     if (Begin("WaitForSingleObject"))
         return WaitFailed;
-    const ThreadProc start = std::exchange(thread.Start, nullptr);
     ThreadDeadline = fake::Now + ms;
+    std::uint32_t result = WaitObject0;
     try {
-        start(thread.Parameter);
+        std::exchange(thread.Start, nullptr)(thread.Parameter);
     } catch (const StillRunning&) {
-        ThreadDeadline = UINT64_MAX;
-        return WaitTimeout;
+        result = WaitTimeout;
     }
     ThreadDeadline = UINT64_MAX;
-    return WaitObject0;
+    return result;
 }
 
 void Sleep(std::uint32_t ms) {
@@ -431,18 +384,17 @@ std::uint32_t GetDriveTypeW(const std::u16string& root) {
 }
 
 bool GetFileAttributesExW(const std::u16string& path, std::uint32_t, FileAttributeData* data) {
-    const std::u16string folder = path.substr(0, path.rfind(u'\\'));
+    const bool inFolder = FolderOf(path).size() == 2 || fake::Files.contains(FolderOf(path));
     if (Begin("GetFileAttributesExW", path) || !fake::Files.contains(path))
-        return Fail(folder.size() == 2 || fake::Files.contains(folder) ? ErrorFileNotFound : ErrorPathNotFound, false);
-    const fake::File& file = fake::Files[path];
-    *data = {file.Attributes | (file.Directory ? FileAttributeDirectory : 0), file.Bytes.size()};
+        return Fail(inFolder ? ErrorFileNotFound : ErrorPathNotFound, false);
+    *data = {fake::Files[path].Attributes, fake::Files[path].Bytes.size()};
     return true;
 }
 
 bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes) {
     if (Begin("SetFileAttributesW", path) || !fake::Files.contains(path))
         return Fail(ErrorFileNotFound, false);
-    fake::Files[path].Attributes = attributes;
+    fake::Files[path].Attributes = attributes | (fake::Files[path].Attributes & FileAttributeDirectory);
     return true;
 }
 
@@ -454,21 +406,19 @@ Handle CreateFileW(const std::u16string& path, std::uint32_t access, std::uint32
     if (drive == nullptr)
         return Fail(ErrorPathNotFound, InvalidHandleValue);
     const bool device = path.starts_with(u"\\\\.\\");
-    const bool exists = fake::Files.contains(path);
-    const std::uint32_t old = exists ? fake::Files[path].Attributes | (fake::Files[path].Directory ? 0x10 : 0) : 0;
+    const std::uint32_t old = fake::Files.contains(path) ? fake::Files[path].Attributes : 0;
     if ((drive->ReadOnly && (access & (GenericWrite | FileWriteAttributes))) || (device && access != 0))
         return Fail(19u, InvalidHandleValue);
     // As the root of a disk that once held Windows: new files only inside folders that are there.
-    const std::u16string folder = path.substr(0, path.rfind(u'\\'));
-    if (disposition == CreateAlways && drive->FilesOnlyInFolders && !fake::Files.contains(folder))
-        return Fail(folder.size() == 2 ? 5u : ErrorPathNotFound, InvalidHandleValue);
+    if (disposition == CreateAlways && drive->FilesOnlyInFolders && !fake::Files.contains(FolderOf(path)))
+        return Fail(FolderOf(path).size() == 2 ? 5u : ErrorPathNotFound, InvalidHandleValue);
     if (disposition == CreateAlways) {
         // As Windows, no replacing a read-only file or a directory, nor dropping hidden or system.
         if ((old & (FileAttributeReadonly | FileAttributeDirectory)) || (old & 6 & ~flags))
             return Fail(5u, InvalidHandleValue);
         const std::uint32_t given = flags & 7 ? flags & 7 : FileAttributeNormal;
         fake::Files[path] = {"", given | (drive->Compressed ? FileAttributeCompressed : 0)};
-    } else if (!device && (!exists || (old & FileAttributeDirectory))) {
+    } else if (!device && (!fake::Files.contains(path) || (old & FileAttributeDirectory))) {
         return Fail(ErrorFileNotFound, InvalidHandleValue);
     }
     return New({path, access, flags});
@@ -526,7 +476,7 @@ bool DeleteFileW(const std::u16string& path) {
 bool CreateDirectoryW(const std::u16string& path) {
     if (Begin("CreateDirectoryW", path) || fake::Files.contains(path))
         return Fail(ErrorAlreadyExists, false);
-    fake::Files[path] = {"", 0, true};
+    fake::Files[path] = {"", FileAttributeDirectory};
     return true;
 }
 
@@ -545,6 +495,7 @@ bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint
     return fake::Files.erase(from) > 0;
 }
 
+// The storage query answers the drive's bus; switching compression off takes read and write access, as on NTFS.
 bool DeviceIoControl(Handle device, std::uint32_t code, const void* in, std::uint32_t, void* out, std::uint32_t,
                      std::uint32_t* returned) {
     Object& o = Find(device);
@@ -555,14 +506,11 @@ bool DeviceIoControl(Handle device, std::uint32_t code, const void* in, std::uin
         *returned = 40;
         return true;
     }
-    // As NTFS: switching compression off takes read and write access.
     if ((o.Access & (GenericRead | GenericWrite)) != (GenericRead | GenericWrite))
         return Fail(5u, false);
+    const bool compress = *static_cast<const std::uint16_t*>(in) != CompressionFormatNone;
     std::uint32_t& attributes = fake::Files[o.Path].Attributes;
-    if (*static_cast<const std::uint16_t*>(in) == CompressionFormatNone)
-        attributes &= ~FileAttributeCompressed;
-    else
-        attributes |= FileAttributeCompressed;
+    attributes = compress ? attributes | FileAttributeCompressed : attributes & ~FileAttributeCompressed;
     return true;
 }
 
@@ -583,8 +531,7 @@ void CoTaskMemFree(void*) {}
 
 // No registry: the Run key is exercised on the real program under Wine.
 std::int32_t RegOpenKeyExW(Handle, const std::u16string& subKey, std::uint32_t, std::uint32_t, Handle*) {
-    Begin("RegOpenKeyExW", subKey);
-    return 2;
+    return Begin("RegOpenKeyExW", subKey) ? 5 : 2;  // there is no such key
 }
 std::int32_t RegQueryValueExW(Handle, const std::u16string&, std::uint32_t*, void*, std::uint32_t*) { return 2; }
 std::int32_t RegSetValueExW(Handle, const std::u16string&, std::uint32_t, const void*, std::uint32_t) { return 5; }

@@ -23,8 +23,7 @@ struct Drive {
 
 struct File {
     std::string Bytes;
-    std::uint32_t Attributes = 0x80;
-    bool Directory = false;  // a folder
+    std::uint32_t Attributes = 0x80;  // 0x10: a folder
 };
 
 // A fault on the Nth call (1-based) of `Call`: it fails with `Error`, or with
@@ -75,8 +74,8 @@ inline Fault Before(std::string call, int nth, std::function<void()> action, boo
 }
 
 void Reset();
-// Files, devices, keys, menus, events, threads, windows and mutexes not closed, and locks not deleted.
-std::vector<std::u16string> OpenHandles();
+// The files, devices, menus, events, threads, windows and mutexes not closed, in the order they were opened.
+std::string OpenHandles();
 std::string Utf8(const std::u16string& text);
 
 }  // namespace fake

@@ -38,7 +38,7 @@ std::string OnE() {
     std::string seen;
     for (const auto& [path, file] : fake::Files) {
         char attributes[9];
-        std::snprintf(attributes, sizeof attributes, "%x", file.Attributes | (file.Directory ? 0x10 : 0));
+        std::snprintf(attributes, sizeof attributes, "%x", file.Attributes);
         if (path.starts_with(u"E:"))
             seen += fake::Utf8(path) + " " + attributes + " " + std::to_string(file.Bytes.size()) + ", ";
     }
@@ -59,57 +59,39 @@ TEST(Marker, MadeAnewOnlyWhenItsReadWouldNotReachTheDisk) {
         EXPECT_EQ(JudgeMarker(found, attributes, size, remade), action) << attributes << " " << size;
 }
 
-// One pass over E (or, dropped, the clean-up of its marker) from E's files and a
-// fault; Q: is not there, N: is a network share, D: a CD-ROM, R: a RAM disk, C: holds Windows.
+// One pass over E (or, dropped, the clean-up of its marker) from E's files and a fault. E's kind
+// is one Windows cannot tell; Q: is not there, N: is a network share, D: a CD-ROM, R: a RAM disk, C: holds Windows.
 TEST_F(World, PassReadsEveryMarkerWholeAndUnbufferedAndADropLeavesNone) {
+    const std::string whole = "E:\\.kestrun.dat 6 4096, read 4096";
+    const std::string inFolder = "E:\\.kestrun 12 0, E:\\.kestrun\\.kestrun.dat 6 4096, read 4096";
+    const Files folder = {{Folder, {"", 0x12}}, {InFolder, Marker}};
+    const fake::Fault vanishes = Before("CreateFileW", 1, [] { fake::Files.erase(E); });
     const std::tuple<const char*, Files, fake::Fault, bool, std::string> cases[] = {
         // name, E's files before, a fault, whether E was dropped, E's files after and the bytes read
-        {"missing", {}, {}, false, "E:\\.kestrun.dat 6 4096, read 4096"},
-        {"vanishes before the open",
-         {{E, Marker}},
-         Before("CreateFileW", 1, [] { fake::Files.erase(E); }),
-         false,
-         "E:\\.kestrun.dat 6 4096, read 4096"},
-        {"a directory of that name", {{E, {"", 0, true}}}, {}, false, "E:\\.kestrun.dat 10 0, read 0"},
+        {"missing", {}, {}, false, whole},
+        {"vanishes before the open", {{E, Marker}}, vanishes, false, whole},
+        {"a directory of that name", {{E, {"", 0x10}}}, {}, false, "E:\\.kestrun.dat 10 0, read 0"},
         {"someone else's short file", {{E, {"user's", 0x20}}}, {}, false, "E:\\.kestrun.dat 20 6, read 6"},
-        {"ours, cut short", {{E, {"", 0x6}}}, {}, false, "E:\\.kestrun.dat 6 4096, read 4096"},
+        {"ours, cut short", {{E, {"", 0x6}}}, {}, false, whole},
         {"write-protected medium", {}, Make(&fake::Drive::ReadOnly), false, "read 0"},
-        {"with a marker: read all the same",
-         {{E, Marker}},
-         Make(&fake::Drive::ReadOnly),
-         false,
-         "E:\\.kestrun.dat 6 4096, read 4096"},
+        {"with a marker: read all the same", {{E, Marker}}, Make(&fake::Drive::ReadOnly), false, whole},
         {"a full drive: no short marker", {}, {"WriteFile", 1, 0, false, 96}, false, "read 0"},
-        {"compressed", {{E, {std::string(4096, '\0'), 0x806}}}, {}, false, "E:\\.kestrun.dat 6 4096, read 4096"},
-        {"on a compressed drive", {}, Make(&fake::Drive::Compressed), false, "E:\\.kestrun.dat 6 4096, read 4096"},
+        {"on a compressed drive", {}, Make(&fake::Drive::Compressed), false, whole},
         {"every open refused", {{E, Marker}}, {"CreateFileW", 1, 32, true}, false, "E:\\.kestrun.dat 6 4096, read 0"},
-        {"a root that refuses new files",
-         {},
-         Make(&fake::Drive::FilesOnlyInFolders),
-         false,
-         "E:\\.kestrun 12 0, E:\\.kestrun\\.kestrun.dat 6 4096, read 4096"},
-        {"the folder's marker",
-         {{Folder, {"", 0x2, true}}, {InFolder, Marker}},
-         {},
-         false,
-         "E:\\.kestrun 12 0, E:\\.kestrun\\.kestrun.dat 6 4096, read 4096"},
+        {"a root that refuses new files", {}, Make(&fake::Drive::FilesOnlyInFolders), false, inFolder},
+        {"the folder's marker", folder, {}, false, inFolder},
         {"dropped", {{E, Marker}}, {}, true, "read 0"},
         {"dropped, read-only", {{E, {"", 0x7}}}, {}, true, "read 0"},
-        {"dropped, a directory of that name", {{E, {"", 0, true}}}, {}, true, "E:\\.kestrun.dat 10 0, read 0"},
-        {"dropped, in our folder", {{Folder, {"", 0x2, true}}, {InFolder, Marker}}, {}, true, "read 0"},
-        {"dropped, our folder holds more",
-         {{Folder, {"", 0x2, true}}, {InFolder, Marker}, {Folder + u"\\x", {}}},
-         {},
-         true,
-         "E:\\.kestrun 12 0, E:\\.kestrun\\x 80 0, read 0"},
-        {"dropped, the delete refused",
+        {"dropped, a directory of that name", {{E, {"", 0x10}}}, {}, true, "E:\\.kestrun.dat 10 0, read 0"},
+        {"dropped, in our folder", folder, {}, true, "read 0"},
+        {"dropped, the delete refused: it stays hidden",
          {{E, Marker}},
          {"DeleteFileW", 1, 32, true},
          true,
-         "E:\\.kestrun.dat 6 4096, read 0"},  // stays hidden, to be tried again
+         "E:\\.kestrun.dat 6 4096, read 0"},
     };
     for (const auto& [name, before, fault, dropped, after] : cases) {
-        fake::Drives = {{'E', {2}}, {'N', {4}}, {'D', {5}}, {'R', {6}}, {'C', {3}}};
+        fake::Drives = {{'E', {0}}, {'N', {4}}, {'D', {5}}, {'R', {6}}, {'C', {3}}};
         fake::Files = before;
         RemadeMarkers.clear();
         ReplaceTargetDrives(dropped ? u"QNDRC" : u"EQNDRC");
@@ -146,29 +128,28 @@ TEST_F(World, WorkerPassesFollowTheIntervalWakesAndStop) {
     });
     // faults, an action at a moment, the passes, and E's marker: there at the stop, its attributes at the end
     // (- when gone) and the times it was written
+    const fake::Fault waitFails = {"WaitForMultipleObjects", 1, 0, true};
+    const fake::Fault wakeInPass = Before("ReadFile", 1, WakeWorker);
+    const fake::Fault off = Before("WaitForMultipleObjects", 1, [] { SetEnabled(0); });
     const std::tuple<const char*, std::vector<fake::Fault>, At, Times, const char*> cases[] = {
         {"first pass at once, then each interval", {}, {}, {0, 30000, 60000, 90000}, "1 6 w0"},
         {"a wake gives one more pass", {}, {10000, WakeWorker}, {0, 10000, 40000, 70000}, "1 6 w0"},
-        {"a wake during a pass is kept",
-         {Before("ReadFile", 1, WakeWorker)},
-         {},
-         {0, 0, 30000, 60000, 90000},
-         "1 6 w0"},
-        {"off: no drive touched", {Before("WaitForMultipleObjects", 1, [] { SetEnabled(0); })}, {}, {0}, "1 6 w0"},
+        {"a wake during a pass is kept", {wakeInPass}, {}, {0, 0, 30000, 60000, 90000}, "1 6 w0"},
+        {"off: no drive touched", {off}, {}, {0}, "1 6 w0"},
         {"the wait follows the interval", {}, {5000, [] { SetIntervalSec(60); }}, {0, 30000, 90000}, "1 6 w0"},
         {"a failing wait neither spins nor misses the stop",
-         {{"WaitForMultipleObjects", 1, 0, true}, {"WaitForSingleObject", 1}},
+         {waitFails, {"WaitForSingleObject", 1}},
          {},
          {0, 30000, 60000, 90000},
          "1 6 w0"},
         {"a drive dropped during a pass loses its marker", {Before("ReadFile", 1, Drop)}, {}, {0}, "0 - w0"},
         {"dropped just before exit", {}, {100000, Exit}, {0, 30000, 60000, 90000}, "1 - w0"},
         {"a refused delete is tried again", {{"DeleteFileW", 1, 32}}, {10000, Drop}, {0}, "0 - w0"},
-        {"a file system that keeps it compressed",
+        {"made anew once where it stays compressed",
          {turnsCompressed, {"DeviceIoControl", 1, 1, true}},
          {},
          {0, 30000, 60000, 90000},
-         "1 806 w1"},  // made anew once, then read as it is
+         "1 806 w1"},
     };
     for (const auto& [name, faults, at, expected, marker] : cases) {
         TearDown();

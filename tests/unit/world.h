@@ -25,7 +25,7 @@ struct World : ::testing::Test {
         platform::DeleteCriticalSection(&SettingsLock);
         EXPECT_EQ(fake::LockViolations, 0) << "a platform call was made while SettingsLock was held";
         // A handle left open to a USB disk blocks its safe removal.
-        EXPECT_EQ(fake::OpenHandles(), std::vector<std::u16string>{}) << "handles left open";
+        EXPECT_EQ(fake::OpenHandles(), "") << "handles left open";
     }
     // Enabled, IntervalSec and TargetDrives, as in "1 30 EF".
     static std::string State() {
