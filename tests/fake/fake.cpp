@@ -230,7 +230,9 @@ std::int32_t MessageBoxW(Handle, const std::u16string& text, const std::u16strin
 
 // The notification area and the menu: answered and logged, no more.
 Handle LoadIconW(Handle, std::uintptr_t) { return New({}); }
-Handle LoadImageW(Handle, std::uintptr_t, std::uint32_t, std::int32_t, std::int32_t, std::uint32_t) { return New({}); }
+Handle LoadImageW(Handle, std::uintptr_t, std::uint32_t, std::int32_t, std::int32_t, std::uint32_t) {
+    return Begin("LoadImageW") ? nullptr : New({});
+}
 std::int32_t GetSystemMetrics(std::uint32_t) { return 16; }
 std::uintptr_t SetTimer(Handle, std::uintptr_t id, std::uint32_t) { return Begin("SetTimer") ? 0 : id; }
 bool KillTimer(Handle, std::uintptr_t) { return !Begin("KillTimer"); }
@@ -239,7 +241,7 @@ bool KillTimer(Handle, std::uintptr_t) { return !Begin("KillTimer"); }
 bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData& data) {
     if (Begin("Shell_NotifyIconW", message == NimAdd ? u"add" : message == NimModify ? u"modify" : u"delete"))
         return false;
-    fake::Icon.Shown = message != NimDelete;
+    fake::Icon.Shown = message != NimDelete && data.Icon != nullptr;
     if (data.Flags & NifMessage)
         fake::Icon.Callback = data.CallbackMessage;
     if (data.Flags & NifTip)

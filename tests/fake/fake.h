@@ -45,7 +45,7 @@ struct Posted {  // a message in the window's queue
 };
 
 struct ShellIcon {
-    bool Shown = false;
+    bool Shown = false;          // and drawn with an image
     std::uint32_t Callback = 0;  // the message clicks arrive as
     std::u16string Tip;
 };

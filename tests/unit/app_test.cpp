@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <thread>
 
 #include "app/main.h"
@@ -30,13 +31,20 @@ TEST_F(World, WorkerAndMainThreadShareTheSettingsSafely) {
 
 TEST_F(World, CandidateDrivesAndDefaults) {
     // Windows on C:. Types: 2 removable, 3 fixed, 4 remote, 5 CD-ROM, 6 RAM disk.
-    // Buses: 1 SCSI, 4 IEEE 1394, 7 USB, 11 SATA, 12 SD, 13 MMC, 17 NVMe.
-    fake::Drives = {{'C', {3, 7}}, {'D', {3, 11}}, {'E', {2, 0}},  {'F', {3, 7}}, {'G', {5, 7}},
-                    {'H', {4, 7}}, {'I', {3, 17}}, {'J', {3, 12}}, {'K', {3, 4}}, {'M', {3, 13}},
-                    {'R', {6, 7}}, {'S', {3, 1}},  {'U', {0, 7}},  {'Z', {2, 0}}};
+    // Buses: 1 SCSI, 3 ATA, 4 IEEE 1394, 7 USB, 8 RAID, 11 SATA, 12 SD, 13 MMC, 17 NVMe.
+    fake::Drives = {{'C', {3, 7}},  {'D', {3, 11}}, {'E', {2, 0}}, {'F', {3, 7}}, {'G', {5, 7}},  {'H', {4, 7}},
+                    {'I', {3, 17}}, {'J', {3, 12}}, {'K', {3, 4}}, {'L', {3, 3}}, {'M', {3, 13}}, {'N', {3, 8}},
+                    {'O', {3, 0}},  {'R', {6, 7}},  {'S', {3, 1}}, {'U', {0, 7}}, {'Z', {2, 0}}};
     AppPaths.SystemDriveLetter = u"c";  // as the Windows directory may spell it
-    EXPECT_TRUE(ListCandidateDrives() == u"DEFIJKMSZ");
+    EXPECT_TRUE(ListCandidateDrives() == u"DEFIJKLMNOSZ");
+    std::u16string labels;  // as the menu shows them
+    for (const char16_t letter : ListCandidateDrives())
+        labels += BusLabel(letter) + u" ";
+    EXPECT_EQ(fake::Utf8(labels), "SATA リムーバブル USB NVMe SD IEEE1394 ATA MMC RAID 内蔵 SCSI リムーバブル ");
     EXPECT_TRUE(DefaultTargetDrives() == u"EFJKMZ");
+    fake::Faults = {{"CreateFileW", 2, 5}};  // F's device cannot be asked its bus
+    fake::Calls.clear();
+    EXPECT_TRUE(DefaultTargetDrives() == u"EJKMZ");
 }
 
 // The whole life on the fake, from start to the exit command: Explorer restarts
@@ -47,6 +55,7 @@ TEST_F(World, RunsFromStartToExitAndNeverWritesOverAFileItCouldNotRead) {
     const fake::File user = {"\xEF\xBB\xBFIntervalSec=60\nDrives=EF"};
     const fake::File marker = {std::string(4096, '\0'), 0x6};
     const fake::Fault hangs = fake::Before("SetFileTime", 1, [] { fake::Now += 600000; });  // F never answers
+    const fake::Fault bigEndian = fake::Before("CreateFileW", 1, [&] { fake::Files[config].Bytes = "\xFE\xFF"; });
     // faults | how it ended | Enabled, IntervalSec, TargetDrives at the end | the settings file when the loop
     // starts | the icon after Explorer restarted, and at the end | E's marker | what is left open
     const std::pair<std::vector<fake::Fault>, std::string> cases[] = {
@@ -60,6 +69,9 @@ TEST_F(World, RunsFromStartToExitAndNeverWritesOverAFileItCouldNotRead) {
         {{{"CreateFileW", 1, 5}}, "returned 0 | 1 30 F | kept | back, removed | gone | "},         // access denied
         {{{"CreateFileW", 1, 32, true}}, "returned 0 | 1 30 F | kept | back, removed | gone | "},  // held throughout
         {{hangs}, "exited 0 | 1 60 F | saved | back, removed | gone | mutex event event thread"},
+        {{{"LoadImageW", 1, 0, true}},
+         "returned 0 | 1 60 F | saved | back, removed | gone | "},               // the stock icon instead
+        {{bigEndian}, "returned 0 | 1 30 F | saved | back, removed | gone | "},  // a byte order refused: no file
         {{{"CreateWindowExW", 1}}, "returned 0 | 1 60 EF | - | none, removed | kept | "},
         {{{"CreateEventW", 1}}, "returned 0 | 1 60 EF | - | none, removed | kept | "},
         {{{"CreateEventW", 2}}, "returned 0 | 1 60 EF | - | none, removed | kept | "},
@@ -87,7 +99,7 @@ TEST_F(World, RunsFromStartToExitAndNeverWritesOverAFileItCouldNotRead) {
         bool iconBack = false;
         fake::Faults = faults;
         fake::Faults.push_back(fake::Before("GetMessageW", 1, [&] {
-            atStart = fake::Files[config].Bytes == user.Bytes ? "kept" : "saved";
+            atStart = std::ranges::count(fake::Calls, "MoveFileExW " + fake::Utf8(config)) > 0 ? "saved" : "kept";
             fake::Icon.Shown = false;
         }));
         fake::Faults.push_back(fake::Before("GetMessageW", 2, [&] { iconBack = fake::Icon.Shown; }));
@@ -119,6 +131,7 @@ TEST_F(World, TrayIconIsTriedAgainUntilTheShellHasIt) {
     const std::string add = "Shell_NotifyIconW add";
     const std::string modify = "Shell_NotifyIconW modify";
     // The shell is busy, so a timer tries again; or it timed out but took the icon.
+    TrayIcon.Icon = &fake::Icon;  // loaded already
     for (const auto& [failing, calls] : {std::pair(2, Lines{add, modify, "SetTimer", add, "KillTimer", modify}),
                                          std::pair(1, Lines{add, modify, modify})}) {
         fake::Faults = {fake::Fault{"Shell_NotifyIconW", 1}, fake::Fault{"Shell_NotifyIconW", failing}};

@@ -66,10 +66,15 @@ TEST_F(World, PassReadsEveryMarkerWholeAndUnbufferedAndADropLeavesNone) {
     const std::string inFolder = "E:\\.kestrun 12 0, E:\\.kestrun\\.kestrun.dat 6 4096, read 4096";
     const Files folder = {{Folder, {"", 0x12}}, {InFolder, Marker}};
     const fake::Fault vanishes = Before("CreateFileW", 1, [] { fake::Files.erase(E); });
+    const fake::Fault vanishesForGood = Before("CreateFileW", 1, [] {
+        fake::Files.erase(E);
+        fake::Drives['E'].ReadOnly = true;
+    });
     const std::tuple<const char*, Files, fake::Fault, bool, std::string> cases[] = {
         // name, E's files before, a fault, whether E was dropped, E's files after and the bytes read
         {"missing", {}, {}, false, whole},
         {"vanishes before the open", {{E, Marker}}, vanishes, false, whole},
+        {"vanishes, and cannot be made again", {{E, Marker}}, vanishesForGood, false, "read 0"},
         {"a directory of that name", {{E, {"", 0x10}}}, {}, false, "E:\\.kestrun.dat 10 0, read 0"},
         {"someone else's short file", {{E, {"user's", 0x20}}}, {}, false, "E:\\.kestrun.dat 20 6, read 6"},
         {"ours, cut short", {{E, {"", 0x6}}}, {}, false, whole},

@@ -16,10 +16,12 @@ std::optional<SettingsValues> Read(const std::string& bytes, std::size_t chunk) 
 
 TEST(SettingsText, LenientRulesWhateverTheChunking) {
     const std::string utf16 =
-        "\xFF\xFEI\0n\0t\0e\0r\0v\0a\0l\0S\0e\0c\0=\0006\0000\0\r\0\n\0D\0r\0i\0v\0e\0s\0=\0E\0B\x30"s;
+        "\xFF\xFEI\0n\0t\0e\0r\0v\0a\0l\0S\0e\0c\0=\0006\0000\0\r\0\n\0D\0r\0i\0v\0e\0s\0=\0E\0B\x30\x41"s;
     const std::tuple<std::string, std::int32_t, std::int32_t, std::u16string> cases[] = {
         {Bom + "# Kestrun config\r\nEnabled=0\r\nIntervalSec=60\r\nDrives=EF\r\n", 0, 60, u"EF"},
-        {utf16, 1, 60, u"E\u3042"},                           // UTF-16 LE
+        {utf16, 1, 60, u"E\u3042\uFFFD"},                     // UTF-16 LE, a lone last byte
+        {"Drives=\xF0\x9F\x98\x80\r", 1, 30, u"\U0001F600"},  // four bytes of UTF-8; a CR ends the file
+        {"\xEF\xBB", 1, 30, u""},                             // the start of a byte-order mark, and no more
         {"Drives=E\rF \r \n", 1, 30, u"E\rF"},                // a lone CR stays, the end is trimmed
         {"Drives= E\0F\n"s, 1, 30, u" E"},                    // the NUL cuts
         {std::string(511, '#') + "Drives=Q\n", 1, 30, u"Q"},  // a new piece after 511 units
@@ -29,8 +31,8 @@ TEST(SettingsText, LenientRulesWhateverTheChunking) {
         {"IntervalSec=15\nIntervalSec=5\nIntervalSec=4\nIntervalSec=3601", 1, 5, u""},  // the last valid line wins
         {"enabled=0\n Enabled=0\nEnabled =0\nIntervalSec=\xEF\xBC\x96\xEF\xBC\x90", 1, 30, u""},  // exact keys
         {"Drives=E\xFF\xE3\x81"
-         "F",
-         1, 30, u"E\uFFFD\uFFFDF"},  // invalid UTF-8 becomes U+FFFD
+         "F\xE3",
+         1, 30, u"E\uFFFD\uFFFDF\uFFFD"},  // invalid UTF-8, and cut short at the end
     };
     for (const auto& [bytes, enabled, interval, drives] : cases)
         for (const std::size_t chunk : {std::size_t{1}, std::size_t{3}, bytes.size()}) {

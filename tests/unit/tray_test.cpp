@@ -51,6 +51,7 @@ TEST_F(World, EveryWindowInputDoesWhatTheUserAskedForInOrder) {
         {tray, 0, 0x7B, menu, "1 30 EFE|Kestrun - ON (30s)"},
         {tray, 0, 0x202, {}, "1 30 EFE|Kestrun - ON (30s)"},  // a single click
         {command, 204, 0, {}, "1 30 EFE|Kestrun - ON (30s)"},
+        {command, 101, 0, {}, "1 30 EFE|Kestrun - ON (30s)"},  // start with Windows: the registry alone
         {command, 326, 0, {}, "1 30 EFE|Kestrun - ON (30s)"},
         {0x1234, 0, 0, {"DefWindowProcW"}, "1 30 EFE|Kestrun - ON (30s)"},
         {0xC0DE, 0, 0, add, "1 30 EFE|Kestrun - ON (30s)"},                         // Explorer restarted
