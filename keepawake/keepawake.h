@@ -12,7 +12,7 @@ std::u16string MarkerPath(char16_t letter);
 std::u16string MarkerFolder(char16_t letter);
 // The path of the marker to read, there or made; empty when none can be had.
 std::u16string EnsureMarker(char16_t letter);
-// True when no marker is left on the drive.
+// False while another program holds the marker: it is to be tried again later.
 bool RemoveMarker(char16_t letter);
 
 // What a pass does with what it finds at a marker's path: its attributes and size, if found.

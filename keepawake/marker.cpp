@@ -9,21 +9,25 @@ namespace {
 
 constexpr std::uint32_t Ours = platform::FileAttributeHidden | platform::FileAttributeSystem;
 
-// True when no file of that name is left: deleted, or not there.
-bool DeleteMarkerFile(const std::u16string& path) {
+bool IsAbsent(std::uint32_t error) {
+    return error == platform::ErrorFileNotFound || error == platform::ErrorPathNotFound;
+}
+
+// Deletes the marker file at `path`: ErrorSuccess, ErrorFileNotFound when there is none, or why not.
+std::uint32_t DeleteMarkerFile(const std::u16string& path) {
     platform::FileAttributeData found;
     if (!platform::GetFileAttributesExW(path, platform::GetFileExInfoStandard, &found)) {
         const std::uint32_t error = platform::GetLastError();
-        return error == platform::ErrorFileNotFound || error == platform::ErrorPathNotFound;
+        return IsAbsent(error) ? platform::ErrorFileNotFound : error;
     }
     if (found.Attributes & platform::FileAttributeDirectory)
-        return true;  // not a marker: nothing of ours to delete
+        return platform::ErrorFileNotFound;  // not a marker: nothing of ours to delete
     // Only read-only refuses a delete; cleared alone, so a marker that cannot go stays hidden.
     if (found.Attributes & platform::FileAttributeReadonly) {
-        const std::uint32_t kept = found.Attributes & Ours;
+        const std::uint32_t kept = found.Attributes & (Ours | platform::FileAttributeArchive);
         platform::SetFileAttributesW(path, kept != 0 ? kept : platform::FileAttributeNormal);
     }
-    return platform::DeleteFileW(path);
+    return platform::DeleteFileW(path) ? platform::ErrorSuccess : platform::GetLastError();
 }
 
 // Writes the marker whole at `path`; ErrorSuccess, or why not.
@@ -54,9 +58,11 @@ std::uint32_t MakeMarker(const std::u16string& path) {
     return platform::ErrorDiskFull;
 }
 
-MarkerAction JudgeMarkerAt(const std::u16string& path, char16_t letter) {
+// `absent` tells nothing there from a query that failed for another reason.
+MarkerAction JudgeMarkerAt(const std::u16string& path, char16_t letter, bool* absent) {
     platform::FileAttributeData found;
     const bool there = platform::GetFileAttributesExW(path, platform::GetFileExInfoStandard, &found);
+    *absent = !there && IsAbsent(platform::GetLastError());
     return JudgeMarker(there, found.Attributes, found.Size, RemadeMarkers.find(letter) != std::u16string::npos);
 }
 
@@ -85,9 +91,11 @@ std::u16string EnsureMarker(char16_t letter) {
     const std::u16string folder = MarkerFolder(letter);
     const std::u16string inFolder = folder + u"\\.kestrun.dat";
     const std::u16string* path = &root;
-    MarkerAction action = JudgeMarkerAt(root, letter);
-    if (action == MarkerAction::Make) {
-        const MarkerAction there = JudgeMarkerAt(inFolder, letter);
+    bool absent = false;
+    MarkerAction action = JudgeMarkerAt(root, letter, &absent);
+    const bool rootAbsent = absent;
+    if (rootAbsent) {
+        const MarkerAction there = JudgeMarkerAt(inFolder, letter, &absent);
         if (there != MarkerAction::Make) {
             path = &inFolder;
             action = there;
@@ -96,13 +104,13 @@ std::u16string EnsureMarker(char16_t letter) {
     // A pass works on a copy of the targets: a drive the user dropped since gets no new marker.
     if (action == MarkerAction::Skip || (action != MarkerAction::Use && !IsTargetDrive(letter)))
         return u"";
-    if (action == MarkerAction::Remake) {
-        RemadeMarkers.push_back(letter);
+    if (action == MarkerAction::Remake)
         DeleteMarkerFile(*path);
-    }
     std::uint32_t error = action == MarkerAction::Use ? platform::ErrorSuccess : MakeMarker(*path);
+    if (action == MarkerAction::Remake && error == platform::ErrorSuccess)
+        RemadeMarkers.push_back(letter);
     // The root of a disk that once held Windows lets users make folders, but files only inside them.
-    if (error == platform::ErrorAccessDenied && action == MarkerAction::Make) {
+    if (error == platform::ErrorAccessDenied && action == MarkerAction::Make && rootAbsent) {
         if (platform::CreateDirectoryW(folder))
             platform::SetFileAttributesW(folder, platform::FileAttributeHidden);
         path = &inFolder;
@@ -111,11 +119,17 @@ std::u16string EnsureMarker(char16_t letter) {
     return error == platform::ErrorSuccess ? *path : u"";
 }
 
-// Wherever the marker is, and our folder once it is empty.
+// Wherever the marker is, and our folder once it is empty. False only while another program
+// (a virus scanner, a backup) holds the marker: then it is tried again later. A delete refused
+// for good (a write-protected card) is not, or the dropped drive would be touched for ever.
 bool RemoveMarker(char16_t letter) {
     const std::u16string folder = MarkerFolder(letter);
-    const bool rootGone = DeleteMarkerFile(MarkerPath(letter));
-    const bool folderGone = DeleteMarkerFile(folder + u"\\.kestrun.dat");
-    platform::RemoveDirectoryW(folder);
-    return rootGone && folderGone;
+    const std::uint32_t atRoot = DeleteMarkerFile(MarkerPath(letter));
+    const std::uint32_t inFolder = DeleteMarkerFile(folder + u"\\.kestrun.dat");
+    // A file deleted while another program has it open stays until that one lets go, and the folder with it.
+    const bool folderStays = !platform::RemoveDirectoryW(folder) && inFolder == platform::ErrorSuccess;
+    const auto held = [](std::uint32_t error) {
+        return error == platform::ErrorSharingViolation || error == platform::ErrorLockViolation;
+    };
+    return !held(atRoot) && !held(inFolder) && !folderStays;
 }

@@ -27,7 +27,7 @@ platform::Handle OpenMarker(const std::u16string& path) {
 
 // Off the window's thread: a dropped drive that has spun down takes seconds to
 // answer. A letter whose drive is gone, or is now of a kind never given a
-// marker, is let go; any other stays until its marker is gone.
+// marker, is let go; any other stays while its marker is held by another program.
 void RemoveDroppedMarkers() {
     for (const char16_t letter : DroppedDrivesToClear())
         if (!MayKeepAwake(letter, platform::GetDriveTypeW(DriveRootPath(letter)), AppPaths.SystemDriveLetter) ||

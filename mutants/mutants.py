@@ -129,8 +129,11 @@ FAULTS = [
      "dropping an old system disk leaves an empty .kestrun folder behind", "host"),
     ("keepawake/marker.cpp", "(hollow || cutShort) && !remadeBefore ?", "(hollow || cutShort) && (!remadeBefore || found) ?",
      "on a file system that keeps new files compressed, every pass writes the marker anew", "host"),
-    ("keepawake/marker.cpp", "error == platform::ErrorFileNotFound || error == platform::ErrorPathNotFound;",
-     "error == platform::ErrorFileNotFound;", "every dropped drive is tried again for ever, each pass", "host"),
+    ("keepawake/marker.cpp", "action == MarkerAction::Make && rootAbsent) {", "action == MarkerAction::Make) {",
+     "a marker being deleted by a scanner moves an ordinary drive's marker into a new .kestrun folder", "host"),
+    ("keepawake/marker.cpp", "    if (action == MarkerAction::Remake && error == platform::ErrorSuccess)",
+     "    if (action == MarkerAction::Remake)",
+     "one failed remake leaves a compressed marker read for the rest of the run, and the drive asleep", "host"),
     ("keepawake/worker.cpp", "            RemoveMarker(letter))", "            (RemoveMarker(letter) || true))",
      "a marker a scanner held at the drop is never deleted", "host"),
     # tray/

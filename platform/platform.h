@@ -50,6 +50,7 @@ constexpr std::uint32_t FileAttributeReadonly = 0x1;
 constexpr std::uint32_t FileAttributeHidden = 0x2;
 constexpr std::uint32_t FileAttributeSystem = 0x4;
 constexpr std::uint32_t FileAttributeDirectory = 0x10;
+constexpr std::uint32_t FileAttributeArchive = 0x20;
 constexpr std::uint32_t FileAttributeNormal = 0x80;
 constexpr std::uint32_t FileAttributeSparseFile = 0x200;
 constexpr std::uint32_t FileAttributeCompressed = 0x800;

@@ -34,6 +34,7 @@ fake::Posted Current;  // the message GetMessageW took last
 std::uint64_t ThreadDeadline = UINT64_MAX;
 thread_local int SectionsHeld = 0;
 thread_local std::uint32_t LastError = 0;
+thread_local bool Faulted = false;  // the last call was failed by a fault, with its error
 
 Handle New(Object object) {
     Objects[NextHandle] = std::move(object);
@@ -49,7 +50,7 @@ std::u16string Decimal(std::uint64_t value) {
 
 template <typename T>
 T Fail(std::uint32_t error, T result) {
-    LastError = error;
+    LastError = Faulted ? LastError : error;
     return result;
 }
 
@@ -87,6 +88,7 @@ bool Begin(const std::string& name, const std::u16string& arg = u"", std::uint32
             LastError = f.Error;
         }
     }
+    Faulted = fail;
     return fail;
 }
 
