@@ -30,7 +30,8 @@ struct StillRunning {};  // the worker is still busy when the wait for it runs o
 std::map<std::uintptr_t, Object> Objects;
 std::uintptr_t NextHandle = 0x100;
 WindowProc Procedure = nullptr;
-fake::Posted Current;  // the message GetMessageW took last
+std::uint32_t LetIn = 0;  // the registered message let in through the filter
+fake::Posted Current;     // the message GetMessageW took last
 std::uint64_t ThreadDeadline = UINT64_MAX;
 thread_local int SectionsHeld = 0;
 thread_local std::uint32_t LastError = 0;
@@ -113,6 +114,7 @@ void Reset() {
     Queue.clear();
     Objects.clear();
     Procedure = nullptr;
+    LetIn = 0;
     Now = 0;
     BytesRead = 0;
     LastAccessStamps = 0;
@@ -177,7 +179,11 @@ std::uint32_t RegisterWindowMessageW(const std::u16string& name) {
     return Begin("RegisterWindowMessageW", name) || name != u"TaskbarCreated" ? 0xC000 : 0xC0DE;
 }
 
-bool ChangeWindowMessageFilterEx(Handle, std::uint32_t, std::uint32_t) { return true; }
+// As for a program started as administrator: a message registered by name reaches it only once let in.
+bool ChangeWindowMessageFilterEx(Handle, std::uint32_t message, std::uint32_t action) {
+    LetIn = action == MsgfltAllow ? message : LetIn;
+    return true;
+}
 
 std::uint16_t RegisterClassW(const WindowClass& windowClass) {
     Procedure = windowClass.Procedure;
@@ -204,6 +210,8 @@ std::int32_t GetMessageW(Message*, Handle, std::uint32_t, std::uint32_t) {
         throw std::runtime_error("the message loop waits for a message that never comes");
     Current = fake::Queue.front();
     fake::Queue.pop_front();
+    if (Current.Message >= 0xC000 && Current.Message != LetIn)
+        Current = {};                        // filtered out: the window gets a WM_NULL instead
     return Current.Message == 0x12 ? 0 : 1;  // WM_QUIT
 }
 
@@ -402,7 +410,7 @@ bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes) {
     return true;
 }
 
-Handle CreateFileW(const std::u16string& path, std::uint32_t access, std::uint32_t, std::uint32_t disposition,
+Handle CreateFileW(const std::u16string& path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition,
                    std::uint32_t flags) {
     const fake::Drive* drive = DriveOf(path);
     if (Begin("CreateFileW", path))
@@ -413,6 +421,9 @@ Handle CreateFileW(const std::u16string& path, std::uint32_t access, std::uint32
     const std::uint32_t old = fake::Files.contains(path) ? fake::Files[path].Attributes : 0;
     if ((drive->ReadOnly && (access & (GenericWrite | FileWriteAttributes))) || (device && access != 0))
         return Fail(19u, InvalidHandleValue);
+    // A mounted volume is open for writing by its file system, and so may be a file by another program.
+    if ((device || (fake::Files.contains(path) && fake::Files[path].Written)) && !(share & FileShareWrite))
+        return Fail(ErrorSharingViolation, InvalidHandleValue);
     // As the root of a disk that once held Windows: new files only inside folders that are there.
     if (disposition == CreateAlways && drive->FilesOnlyInFolders && !fake::Files.contains(FolderOf(path)))
         return Fail(FolderOf(path).size() == 2 ? 5u : ErrorPathNotFound, InvalidHandleValue);
@@ -492,8 +503,8 @@ bool RemoveDirectoryW(const std::u16string& path) {
     return fake::Files.erase(path) > 0;
 }
 
-bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint32_t) {
-    if (Begin("MoveFileExW", to) || !fake::Files.contains(from))
+bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint32_t flags) {
+    if (Begin("MoveFileExW", to + u" " + Decimal(flags)) || !fake::Files.contains(from))
         return false;
     fake::Files[to] = fake::Files[from];
     return fake::Files.erase(from) > 0;

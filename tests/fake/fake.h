@@ -24,6 +24,7 @@ struct Drive {
 struct File {
     std::string Bytes;
     std::uint32_t Attributes = 0x80;  // 0x10: a folder
+    bool Written = false;             // another program has it open for writing
 };
 
 // A fault on the Nth call (1-based) of `Call`: it fails with `Error`, or with

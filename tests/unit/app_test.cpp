@@ -52,7 +52,7 @@ TEST_F(World, CandidateDrivesAndDefaults) {
 TEST_F(World, RunsFromStartToExitAndNeverWritesOverAFileItCouldNotRead) {
     const std::u16string config = u"C:\\Users\\Tester\\AppData\\Roaming\\Kestrun\\config.ini";
     const std::u16string e = u"E:\\.kestrun.dat";
-    const fake::File user = {"\xEF\xBB\xBFIntervalSec=60\nDrives=EF"};
+    const fake::File user = {"\xEF\xBB\xBFIntervalSec=60\nDrives=EF", 0x80, true};  // an editor has it open
     const fake::File marker = {std::string(4096, '\0'), 0x6};
     const fake::Fault hangs = fake::Before("SetFileTime", 1, [] { fake::Now += 600000; });  // F never answers
     const fake::Fault bigEndian = fake::Before("CreateFileW", 1, [&] { fake::Files[config].Bytes = "\xFE\xFF"; });
@@ -63,6 +63,7 @@ TEST_F(World, RunsFromStartToExitAndNeverWritesOverAFileItCouldNotRead) {
         {{{"CreateMutexW", 1, 5}}, "returned 0 | 1 30  | - | none, removed | kept | mutex"},    // ... as administrator
         {{}, "returned 0 | 1 60 F | saved | back, removed | gone | "},
         {{{"CreateFileW", 1, 32}}, "returned 0 | 1 60 F | saved | back, removed | gone | "},       // held a moment
+        {{{"CreateFileW", 1, 33}}, "returned 0 | 1 60 F | saved | back, removed | gone | "},       // locked a moment
         {{{"CreateFileW", 1, 2}}, "returned 0 | 1 30 F | saved | back, removed | gone | "},        // no file
         {{{"CreateFileW", 1, 3}}, "returned 0 | 1 30 F | saved | back, removed | gone | "},        // no folder
         {{{"ReadFile", 1, 23}}, "returned 0 | 1 30 F | kept | back, removed | gone | "},           // a device error
@@ -99,7 +100,8 @@ TEST_F(World, RunsFromStartToExitAndNeverWritesOverAFileItCouldNotRead) {
         bool iconBack = false;
         fake::Faults = faults;
         fake::Faults.push_back(fake::Before("GetMessageW", 1, [&] {
-            atStart = std::ranges::count(fake::Calls, "MoveFileExW " + fake::Utf8(config)) > 0 ? "saved" : "kept";
+            atStart =
+                std::ranges::count(fake::Calls, "MoveFileExW " + fake::Utf8(config) + " 9") > 0 ? "saved" : "kept";
             fake::Icon.Shown = false;
         }));
         fake::Faults.push_back(fake::Before("GetMessageW", 2, [&] { iconBack = fake::Icon.Shown; }));

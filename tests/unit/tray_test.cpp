@@ -23,7 +23,7 @@ TEST_F(World, EveryWindowInputDoesWhatTheUserAskedForInOrder) {
     const std::regex seen(
         R"((MoveFileExW|Shell_NotifyIconW|SetEvent|MessageBoxW|DestroyWindow|PostQuitMessage|)"
         R"(SetForegroundWindow|TrackPopupMenu|PostMessageW|DestroyMenu|DefWindowProcW|\w+ E:\\.)[\s\S]*)");
-    const std::string save = "MoveFileExW C:\\K\\config.ini", tip = "Shell_NotifyIconW modify", wake = "SetEvent";
+    const std::string save = "MoveFileExW C:\\K\\config.ini 9", tip = "Shell_NotifyIconW modify", wake = "SetEvent";
     const std::string about =
         "MessageBoxW Kestrun 64 Kestrun 0.1\n\n"
         "外付けHDDなどが省電力で眠り、開くたびにスピンアップ待ちでもたつく問題を防ぎます。\n"
