@@ -63,7 +63,7 @@ std::u16string DroppedDrivesToClear() {
     return dropped;
 }
 
-// A letter stays among the dropped until its marker is really gone, so a failed delete is tried again.
+// A letter stays among the dropped until the worker is done with its marker, so a held one is tried again.
 void ForgetDroppedDrive(char16_t letter) {
     platform::EnterCriticalSection(&SettingsLock);
     const std::size_t at = Settings.DroppedDrives.find(letter);
