@@ -8,6 +8,7 @@ std::u16string RemadeMarkers;
 namespace {
 
 constexpr std::uint32_t Ours = platform::FileAttributeHidden | platform::FileAttributeSystem;
+constexpr char16_t SlashMarkerName[] = u"\\.kestrun.dat";  // the name, after the folder's backslash
 
 bool IsAbsent(std::uint32_t error) {
     return error == platform::ErrorFileNotFound || error == platform::ErrorPathNotFound;
@@ -68,7 +69,7 @@ MarkerAction JudgeMarkerAt(const std::u16string& path, char16_t letter, bool* ab
 
 }  // namespace
 
-std::u16string MarkerPath(char16_t letter) { return DriveRootPath(letter) + u".kestrun.dat"; }
+std::u16string MarkerPath(char16_t letter) { return DriveRootPath(letter) + (SlashMarkerName + 1); }
 std::u16string MarkerFolder(char16_t letter) { return DriveRootPath(letter) + u".kestrun"; }
 
 MarkerAction JudgeMarker(bool found, std::uint32_t attributes, std::uint64_t size, bool remadeBefore) {
@@ -89,13 +90,13 @@ std::u16string EnsureMarker(char16_t letter) {
     // The root is the first choice; the folder holds the marker where the root refuses new files.
     const std::u16string root = MarkerPath(letter);
     const std::u16string folder = MarkerFolder(letter);
-    const std::u16string inFolder = folder + u"\\.kestrun.dat";
+    const std::u16string inFolder = folder + SlashMarkerName;
     const std::u16string* path = &root;
-    bool absent = false;
-    MarkerAction action = JudgeMarkerAt(root, letter, &absent);
-    const bool rootAbsent = absent;
+    bool rootAbsent = false;
+    MarkerAction action = JudgeMarkerAt(root, letter, &rootAbsent);
     if (rootAbsent) {
-        const MarkerAction there = JudgeMarkerAt(inFolder, letter, &absent);
+        bool folderAbsent = false;  // no matter: the root stays the place to make it
+        const MarkerAction there = JudgeMarkerAt(inFolder, letter, &folderAbsent);
         if (there != MarkerAction::Make) {
             path = &inFolder;
             action = there;
@@ -125,7 +126,7 @@ std::u16string EnsureMarker(char16_t letter) {
 bool RemoveMarker(char16_t letter) {
     const std::u16string folder = MarkerFolder(letter);
     const std::uint32_t atRoot = DeleteMarkerFile(MarkerPath(letter));
-    const std::uint32_t inFolder = DeleteMarkerFile(folder + u"\\.kestrun.dat");
+    const std::uint32_t inFolder = DeleteMarkerFile(folder + SlashMarkerName);
     // A file deleted while another program has it open stays until that one lets go, and the folder with it.
     const bool folderStays = !platform::RemoveDirectoryW(folder) && inFolder == platform::ErrorSuccess;
     const auto held = [](std::uint32_t error) {

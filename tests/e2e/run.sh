@@ -27,8 +27,7 @@ icon_at() {  # X and Y of the icon: the tray window's first slot
     local window
     window=$(tray)
     [ -n "$window" ] || return 1
-    X=$(xwininfo -id "$window" | awk '/Absolute upper-left X/ {print $4 + 10}')
-    Y=$(xwininfo -id "$window" | awk '/Absolute upper-left Y/ {print $4 + 10}')
+    read -r X Y < <(xwininfo -id "$window" | awk '/Absolute upper-left X/ {x = $4 + 10} /Absolute upper-left Y/ {print x, $4 + 10}')
 }
 click() { icon_at && xdotool mousemove "$X" "$Y" click --repeat "${2:-1}" --delay 100 "$1"; }  # click BUTTON [REPEAT]
 drawn() { [ "$(import -window "$(tray)" png:- | convert png:- -crop 20x20+0+0 +repage -format %k info:)" -ge 3 ]; }
