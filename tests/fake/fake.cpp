@@ -16,8 +16,7 @@ namespace {
 struct Object {
     std::u16string Path;  // file, device, key, or the kind: "menu", "event", "thread", "window", "mutex"
     std::uint32_t Access = 0;
-    std::uint32_t Flags = 0;
-    bool ManualReset = false;
+    std::uint32_t Flags = 0;  // a file's; 1 for a manual-reset event
     bool Signalled = false;
     std::uint64_t Position = 0;  // in a file; a menu's number
     bool KeepsLastAccess = false;
@@ -43,6 +42,7 @@ Handle New(Object object) {
 }
 
 Object& Find(Handle handle) { return Objects.at(reinterpret_cast<std::uintptr_t>(handle)); }
+bool Close(Handle handle) { return Objects.erase(reinterpret_cast<std::uintptr_t>(handle)) > 0; }
 
 std::u16string Decimal(std::uint64_t value) {
     const std::string digits = std::to_string(value);
@@ -73,8 +73,7 @@ bool Begin(const std::string& name, const std::u16string& arg = u"", std::uint32
     if (SectionsHeld > 0)
         ++fake::LockViolations;
     fake::Calls.push_back(arg.empty() ? name : name + " " + fake::Utf8(arg));
-    const auto nth = std::count_if(fake::Calls.begin(), fake::Calls.end(),
-                                   [&](const std::string& call) { return (call + " ").starts_with(name + " "); });
+    const auto nth = std::ranges::count_if(fake::Calls, [&](const std::string& c) { return c.starts_with(name); });
     bool fail = false;
     const std::vector<fake::Fault> faults = fake::Faults;  // an action may change them
     for (const fake::Fault& f : faults) {
@@ -117,7 +116,6 @@ void Reset() {
     LetIn = 0;
     Now = 0;
     BytesRead = 0;
-    LastAccessStamps = 0;
     LockViolations = 0;
     Icon = {};
     ModulePath = u"C:\\Kestrun\\Kestrun.exe";
@@ -200,7 +198,7 @@ bool DestroyWindow(Handle window) {
         return false;
     if (Procedure != nullptr)
         Procedure(window, WmDestroy, 0, 0);
-    return Objects.erase(reinterpret_cast<std::uintptr_t>(window)) > 0;
+    return Close(window);
 }
 
 std::int32_t GetMessageW(Message*, Handle, std::uint32_t, std::uint32_t) {
@@ -234,8 +232,8 @@ std::intptr_t DefWindowProcW(Handle, std::uint32_t message, std::uintptr_t, std:
     return Begin("DefWindowProcW") ? 0 : message;
 }
 
-std::int32_t MessageBoxW(Handle, const std::u16string& text, const std::u16string& caption, std::uint32_t type) {
-    return Begin("MessageBoxW", caption + u" " + Decimal(type) + u" " + text) ? 0 : 1;
+std::int32_t MessageBoxW(Handle, const std::u16string&, const std::u16string& caption, std::uint32_t type) {
+    return Begin("MessageBoxW", caption + u" " + Decimal(type)) ? 0 : 1;
 }
 
 // The notification area and the menu: answered and logged, no more.
@@ -261,8 +259,7 @@ bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData& data) {
 
 Handle CreatePopupMenu() {
     Begin("CreatePopupMenu");
-    return New({.Path = u"menu",
-                .Position = std::uint64_t(std::count(fake::Calls.begin(), fake::Calls.end(), "CreatePopupMenu"))});
+    return New({.Path = u"menu", .Position = std::uint64_t(std::ranges::count(fake::Calls, "CreatePopupMenu"))});
 }
 
 // The menu's number, check mark, command (or the submenu's number), text.
@@ -305,8 +302,7 @@ void LeaveCriticalSection(CriticalSection* s) {
 
 // Events and threads.
 Handle CreateEventW(bool manualReset, bool initialState) {
-    return Begin("CreateEventW") ? nullptr
-                                 : New({.Path = u"event", .ManualReset = manualReset, .Signalled = initialState});
+    return Begin("CreateEventW") ? nullptr : New({.Path = u"event", .Flags = manualReset, .Signalled = initialState});
 }
 
 bool SetEvent(Handle event) {
@@ -334,7 +330,7 @@ std::uint32_t Wait(std::uint32_t count, const Handle* objects, std::uint32_t ms)
         for (std::uint32_t i = 0; i < count; ++i) {
             Object& o = Find(objects[i]);
             if (o.Signalled) {
-                o.Signalled = o.ManualReset;
+                o.Signalled = o.Flags != 0;
                 return WaitObject0 + i;
             }
         }
@@ -377,7 +373,7 @@ void Sleep(std::uint32_t ms) {
 
 bool CloseHandle(Handle object) {
     Begin("CloseHandle");
-    return Objects.erase(reinterpret_cast<std::uintptr_t>(object)) > 0;
+    return Close(object);
 }
 
 std::uint32_t GetLastError() { return LastError; }
@@ -451,11 +447,10 @@ bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* read
     *read = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, bytes.size() - at));
     std::memcpy(buffer, bytes.data() + at, *read);
     o.Position += *read;
-    // Only an unbuffered read reaches the device; any other is answered from the cache.
-    if (o.Flags & FileFlagNoBuffering)
+    // Only an unbuffered read reaches the device; any other is answered from the cache. One that
+    // leaves its last-access time to be written back writes to a writable disk: it does not count.
+    if ((o.Flags & FileFlagNoBuffering) && (o.KeepsLastAccess || DriveOf(o.Path)->ReadOnly))
         fake::BytesRead += *read;
-    if (!o.KeepsLastAccess)
-        ++fake::LastAccessStamps;
     return true;
 }
 
@@ -497,8 +492,7 @@ bool CreateDirectoryW(const std::u16string& path) {
 
 bool RemoveDirectoryW(const std::u16string& path) {
     const auto next = fake::Files.upper_bound(path);  // the first thing inside it, if any
-    if (Begin("RemoveDirectoryW", path) || !fake::Files.contains(path) ||
-        (next != fake::Files.end() && next->first.starts_with(path + u"\\")))
+    if (Begin("RemoveDirectoryW", path) || (next != fake::Files.end() && next->first.starts_with(path + u"\\")))
         return false;
     return fake::Files.erase(path) > 0;
 }

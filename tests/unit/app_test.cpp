@@ -128,18 +128,3 @@ TEST_F(World, RunsFromStartToExitAndNeverWritesOverAFileItCouldNotRead) {
         platform::DeleteCriticalSection(&SettingsLock);
     }
 }
-
-TEST_F(World, TrayIconIsTriedAgainUntilTheShellHasIt) {
-    const std::string add = "Shell_NotifyIconW add";
-    const std::string modify = "Shell_NotifyIconW modify";
-    // The shell is busy, so a timer tries again; or it timed out but took the icon.
-    TrayIcon.Icon = &fake::Icon;  // loaded already
-    for (const auto& [failing, calls] : {std::pair(2, Lines{add, modify, "SetTimer", add, "KillTimer", modify}),
-                                         std::pair(1, Lines{add, modify, modify})}) {
-        fake::Faults = {fake::Fault{"Shell_NotifyIconW", 1}, fake::Fault{"Shell_NotifyIconW", failing}};
-        fake::Calls.clear();
-        if (!AddTrayIcon())
-            AddTrayIcon();  // as the timer does
-        EXPECT_EQ(fake::Calls, calls);
-    }
-}

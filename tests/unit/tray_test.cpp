@@ -21,56 +21,55 @@ TEST(Menu, ChecksFollowTheState) {
 // The calls whose effect the user sees, and any that touches a target's files, in order.
 TEST_F(World, EveryWindowInputDoesWhatTheUserAskedForInOrder) {
     const std::regex seen(
-        R"((MoveFileExW|Shell_NotifyIconW|SetEvent|MessageBoxW|DestroyWindow|PostQuitMessage|)"
+        R"((MoveFileExW|Shell_NotifyIconW|SetEvent|MessageBoxW|DestroyWindow|PostQuitMessage|SetTimer|KillTimer|)"
         R"(SetForegroundWindow|TrackPopupMenu|PostMessageW|DestroyMenu|DefWindowProcW|\w+ E:\\.)[\s\S]*)");
     const std::string save = "MoveFileExW C:\\K\\config.ini 9", tip = "Shell_NotifyIconW modify", wake = "SetEvent";
-    const std::string about =
-        "MessageBoxW Kestrun 64 Kestrun 0.1\n\n"
-        "外付けHDDなどが省電力で眠り、開くたびにスピンアップ待ちでもたつく問題を防ぎます。\n"
-        "対象ドライブを定期的に「無害な非バッファ読み取り」して眠らせません。\n"
-        "書き込みゼロ（ディスク寿命に無害）・管理者権限不要。\n\n"
-        "The Kestrun project - free to use, provided without any warranty.";
+    const std::string add = "Shell_NotifyIconW add", same = "1 30 EFE|Kestrun - ON (30s)";
     const std::uint32_t command = platform::WmCommand, tray = TrayCallbackMessage;
     const Lines menu = {"SetForegroundWindow", "TrackPopupMenu 34 640 400", "PostMessageW 0", "DestroyMenu"};
-    const Lines add = {"Shell_NotifyIconW add", tip};  // and the tooltip
+    const fake::Fault busy = {"Shell_NotifyIconW", 1};  // at logon: the shell is busy, or timed out but took the icon
     TaskbarCreatedMessage = 0xC0DE;
-    // the message, wParam, lParam; the calls seen; then Enabled, IntervalSec, TargetDrives | the tooltip, if any
-    const std::tuple<std::uint32_t, std::uintptr_t, std::intptr_t, Lines, std::string> cases[] = {
-        {command, 100, 0, {save, tip, wake}, "0 30 EFE|Kestrun - OFF (30s)"},
-        {command, 0x50064, 0, {save, tip, wake}, "0 30 EFE|Kestrun - OFF (30s)"},  // the high word is ignored
-        {tray, 0, 0x203, {save, tip, wake}, "0 30 EFE|Kestrun - OFF (30s)"},       // a double-click
-        {command, 200, 0, {save, tip, wake}, "1 15 EFE|Kestrun - ON (15s)"},
-        {command, 203, 0, {save, tip, wake}, "1 120 EFE|Kestrun - ON (120s)"},
-        {command, 325, 0, {save, wake}, "1 30 EFEZ|Kestrun - ON (30s)"},
-        {command, 304, 0, {save, wake}, "1 30 FE|Kestrun - ON (30s)"},  // the first E goes; no file touched here
-        {command, 305, 0, {save, wake}, "1 30 EE|Kestrun - ON (30s)"},
-        {command, 102, 0, {about}, "1 30 EFE|Kestrun - ON (30s)"},
-        {command, 103, 0, {"DestroyWindow"}, "1 30 EFE|Kestrun - ON (30s)"},
-        {platform::WmDestroy, 0, 0, {"Shell_NotifyIconW delete", "PostQuitMessage"}, "1 30 EFE|"},
-        {tray, 0, 0x205, menu, "1 30 EFE|Kestrun - ON (30s)"},
-        {tray, 0, 0x7B, menu, "1 30 EFE|Kestrun - ON (30s)"},
-        {tray, 0, 0x202, {}, "1 30 EFE|Kestrun - ON (30s)"},  // a single click
-        {command, 204, 0, {}, "1 30 EFE|Kestrun - ON (30s)"},
-        {command, 101, 0, {}, "1 30 EFE|Kestrun - ON (30s)"},  // start with Windows: the registry alone
-        {command, 326, 0, {}, "1 30 EFE|Kestrun - ON (30s)"},
-        {0x1234, 0, 0, {"DefWindowProcW"}, "1 30 EFE|Kestrun - ON (30s)"},
-        {0xC0DE, 0, 0, add, "1 30 EFE|Kestrun - ON (30s)"},                         // Explorer restarted
-        {platform::WmTimer, TrayIconTimer, 0, add, "1 30 EFE|Kestrun - ON (30s)"},  // the icon tried again
+    // the message, wParam, lParam, faults from the start; the calls seen; then Enabled, IntervalSec, TargetDrives |
+    // the tooltip
+    using Faults = std::vector<fake::Fault>;
+    const std::tuple<std::uint32_t, std::uintptr_t, std::intptr_t, Faults, Lines, std::string> cases[] = {
+        {command, 100, 0, {}, {save, tip, wake}, "0 30 EFE|Kestrun - OFF (30s)"},
+        {command, 0x50064, 0, {}, {save, tip, wake}, "0 30 EFE|Kestrun - OFF (30s)"},  // the high word is ignored
+        {tray, 0, 0x203, {}, {save, tip, wake}, "0 30 EFE|Kestrun - OFF (30s)"},       // a double-click
+        {command, 200, 0, {}, {save, tip, wake}, "1 15 EFE|Kestrun - ON (15s)"},
+        {command, 203, 0, {}, {save, tip, wake}, "1 120 EFE|Kestrun - ON (120s)"},
+        {command, 325, 0, {}, {save, wake}, "1 30 EFEZ|Kestrun - ON (30s)"},
+        {command, 304, 0, {}, {save, wake}, "1 30 FE|Kestrun - ON (30s)"},  // the first E goes; no file touched here
+        {command, 305, 0, {}, {save, wake}, "1 30 EE|Kestrun - ON (30s)"},
+        {command, 102, 0, {}, {"MessageBoxW Kestrun 64"}, same},
+        {command, 103, 0, {}, {"DestroyWindow"}, same},
+        {platform::WmDestroy, 0, 0, {}, {"Shell_NotifyIconW delete", "PostQuitMessage"}, "1 30 EFE|"},
+        {tray, 0, 0x205, {}, menu, same},
+        {tray, 0, 0x7B, {}, menu, same},
+        {tray, 0, 0x202, {}, {}, same},  // a single click
+        {command, 204, 0, {}, {}, same},
+        {command, 101, 0, {}, {}, same},  // start with Windows: the registry alone
+        {command, 326, 0, {}, {}, same},
+        {0x1234, 0, 0, {}, {"DefWindowProcW"}, same},
+        {0xC0DE, 0, 0, {busy}, {add, tip}, same},  // Explorer restarted
+        {platform::WmTimer, TrayIconTimer, 0, {busy, {"Shell_NotifyIconW", 2}}, {add, "KillTimer", tip}, same},
     };
-    for (const auto& [message, wParam, lParam, calls, state] : cases) {
+    for (const auto& [message, wParam, lParam, faults, calls, state] : cases) {
         TearDown();
         SetUp();
         fake::Drives = {{'C', {3, 11}}, {'E', {2}}, {'F', {3, 7}}, {'Z', {3, 11}}};
         ReplaceTargetDrives(u"EFE");  // a letter repeated by a hand-edited file
         WindowHandle = &fake::Icon;
+        fake::Faults = faults;
         AddTrayIcon();
+        fake::Faults.clear();
         const std::string name = std::to_string(message) + " " + std::to_string(wParam) + " " + std::to_string(lParam);
-        ASSERT_TRUE(fake::Icon.Shown && fake::Icon.Callback == TrayCallbackMessage) << "clicks reach the window";
         fake::Calls.clear();
         EXPECT_EQ(TrayWndProc(WindowHandle, message, wParam, lParam), message == 0x1234 ? 0x1234 : 0) << name;
         std::erase_if(fake::Calls, [&](const std::string& call) { return !std::regex_match(call, seen); });
         EXPECT_EQ(fake::Calls, calls) << name;
         EXPECT_EQ(State() + "|" + fake::Utf8(fake::Icon.Shown ? fake::Icon.Tip : u""), state) << name;
+        EXPECT_TRUE(!fake::Icon.Shown || fake::Icon.Callback == TrayCallbackMessage) << "clicks reach the window";
         if (std::count(calls.begin(), calls.end(), save))
             EXPECT_EQ(fake::Files[AppPaths.SettingsFilePath].Bytes,
                       FormatSettingsFile(Settings.Enabled, Settings.IntervalSec, SnapshotTargetDrives()));
