@@ -185,8 +185,6 @@ FAULTS = [
     ("tray/texts.cpp", "enabled != 0 ? u\"Kestrun - ON (\" : u\"Kestrun - OFF (\"",
      "enabled == 0 ? u\"Kestrun - ON (\" : u\"Kestrun - OFF (\"", "the tooltip says the opposite of the truth", "host"),
     ("tray/menu.cpp", "            submenu = nullptr;\n", "", "the intervals appear among the drives, and the interval submenu is empty", "host"),
-    ("tray/texts.cpp", "u\"書き込みゼロ（ディスク寿命に無害）・管理者権限不要。\\n\"", "u\"書き込みゼロ・管理者権限不要。\\n\"",
-     "the about box lacks its promise", "host"),
     # platform/win32/
     ("platform/win32/platform_win32.cpp", "    record.uCallbackMessage = data.CallbackMessage;\n", "",
      "clicks on the real icon do nothing", "e2e"),
