@@ -37,6 +37,10 @@ TEST_F(World, CandidateDrivesAndDefaults) {
                     {'O', {3, 0}},  {'R', {6, 7}},  {'S', {3, 1}}, {'U', {0, 7}}, {'Z', {2, 0}}};
     AppPaths.SystemDriveLetter = u"c";  // as the Windows directory may spell it
     EXPECT_TRUE(ListCandidateDrives() == u"DEFIJKLMNOSZ");
+    std::u16string labels;  // as the menu shows them
+    for (const char16_t letter : ListCandidateDrives())
+        labels += BusLabel(letter) + u" ";
+    EXPECT_EQ(fake::Utf8(labels), "SATA リムーバブル USB NVMe SD IEEE1394 ATA MMC RAID 内蔵 SCSI リムーバブル ");
     EXPECT_TRUE(DefaultTargetDrives() == u"EFJKMZ");
     fake::Faults = {{"CreateFileW", 2, 5}, {"DeviceIoControl", 3, 1}};  // neither F nor J tells its bus
     fake::Calls.clear();
