@@ -2,27 +2,17 @@
 // what comes out obeys the rules, and saves and reads back the same.
 #include <cstdlib>
 
-#include "settings/settings_reader.h"
-
-namespace {
-SettingsValues Read(const char* bytes, std::size_t size, std::size_t chunk) {
-    SettingsReader reader;
-    for (std::size_t at = 0; at < size; at += chunk)
-        FeedSettingsBytes(reader, std::string_view(bytes + at, std::min(chunk, size - at)));
-    FinishSettingsBytes(reader);
-    return reader.Values;
-}
-}  // namespace
+#include "tests/fuzz/read_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     if (size == 0)
         return 0;
     const char* bytes = reinterpret_cast<const char*>(data + 1);
-    const SettingsValues v = Read(bytes, size - 1, 1 + data[0] % 16);
+    const SettingsValues v = ReadSettings({bytes, size - 1}, 1 + data[0] % 16).value_or(SettingsValues{});
     if ((v.Enabled | 1) != 1 || v.IntervalSec < 5 || v.IntervalSec > 3600 || v.Drives.find(u'\0') != v.Drives.npos)
         std::abort();
     const std::string saved = FormatSettingsFile(v.Enabled, v.IntervalSec, v.Drives);
-    const SettingsValues again = Read(saved.data(), saved.size(), saved.size());
+    const SettingsValues again = ReadSettings(saved, saved.size()).value_or(SettingsValues{});
     if (again.Enabled != v.Enabled || again.IntervalSec != v.IntervalSec || again.Drives.size() != v.Drives.size())
         std::abort();
     return 0;

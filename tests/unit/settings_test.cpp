@@ -1,17 +1,9 @@
-#include "settings/settings_reader.h"
+#include "tests/fuzz/read_settings.h"
 #include "tests/unit/world.h"
 
 namespace {
 using namespace std::string_literals;
 const std::string Bom = "\xEF\xBB\xBF";
-
-// Reads `bytes` fed in chunks of `chunk` bytes; nullopt when the byte order is refused.
-std::optional<SettingsValues> Read(const std::string& bytes, std::size_t chunk) {
-    SettingsReader reader;
-    for (std::size_t at = 0; at < bytes.size(); at += chunk)
-        FeedSettingsBytes(reader, std::string_view(bytes).substr(at, chunk));
-    return FinishSettingsBytes(reader) ? std::optional(reader.Values) : std::nullopt;
-}
 }  // namespace
 
 TEST(SettingsText, LenientRulesWhateverTheChunking) {
@@ -36,11 +28,11 @@ TEST(SettingsText, LenientRulesWhateverTheChunking) {
     };
     for (const auto& [bytes, enabled, interval, drives] : cases)
         for (const std::size_t chunk : {std::size_t{1}, std::size_t{3}, bytes.size()}) {
-            const auto v = Read(bytes, chunk);
+            const auto v = ReadSettings(bytes, chunk);
             EXPECT_TRUE(v && v->Enabled == enabled && v->IntervalSec == interval && v->Drives == drives)
                 << bytes << " in chunks of " << chunk;
         }
-    EXPECT_FALSE(Read("\xFE\xFF\0D"s, 1)) << "big-endian UTF-16 is refused";
+    EXPECT_FALSE(ReadSettings("\xFE\xFF\0D"s, 1)) << "big-endian UTF-16 is refused";
 }
 
 TEST(SettingsText, SaveWritesUtf8) {
