@@ -202,6 +202,19 @@ FAULTS = [
     ("platform/win32/platform_win32.cpp", "    return ::MoveFileExW(Wide(existing), Wide(replacement), flags) != FALSE;",
      "    return ::MoveFileExW(Wide(existing), Wide(replacement), flags & ~MOVEFILE_REPLACE_EXISTING) != FALSE;",
      "no change is ever saved once the file exists", "e2e"),
+    # planted by a second outside reader who saw only the program
+    ("settings/settings.h", "(approvedValue[0] & 1) != 0", "approvedValue[0] == 3",
+     "start with Windows switched off in Settings still shows its check mark", "host"),
+    ("keepawake/marker.cpp", "action == MarkerAction::Skip || (action != MarkerAction::Use && !IsTargetDrive(letter))",
+     "action == MarkerAction::Skip", "a drive dropped during a pass has a new marker written to it", "host"),
+    ("keepawake/marker.cpp", "!platform::RemoveDirectoryW(folder) && inFolder == platform::ErrorSuccess",
+     "inFolder == platform::ErrorSuccess && !platform::RemoveDirectoryW(folder)",
+     "a dropped drive keeps an empty hidden .kestrun folder", "host"),
+    ("keepawake/marker.cpp", " || error == platform::ErrorLockViolation", "",
+     "a marker a backup had locked at the drop stays on the drive for good", "host"),
+    ("keepawake/worker.cpp", "        if (result == platform::WaitObject0)\n            break;",
+     "        if (result == platform::WaitObject0 + 1)\n            break;",
+     "the worker stops at the first menu change and ignores exit", "host"),
 ]
 
 

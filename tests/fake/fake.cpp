@@ -322,7 +322,7 @@ Handle CreateThread(std::size_t, ThreadProc start, void* parameter, std::uint32_
 // The clock moves only while every object waited on is unset, running the
 // timed actions it passes on the way to the deadline.
 std::uint32_t Wait(std::uint32_t count, const Handle* objects, std::uint32_t ms) {
-    if (fake::Calls.size() > 100000)
+    if (fake::Calls.size() > 10000)
         throw std::runtime_error("the program spins");
     Advance(fake::Now);
     const std::uint64_t deadline = ms == Infinite ? UINT64_MAX : fake::Now + ms;

@@ -95,7 +95,8 @@ TEST_F(Worker, PassReadsEveryMarkerWholeAndUnbufferedAndADropLeavesNone) {
         fake::Files.erase(E);
         fake::Drives['E'].ReadOnly = true;
     });
-    const fake::Fault held = {"DeleteFileW", 1, 32, true};  // a scanner has the marker open
+    const fake::Fault held = {"DeleteFileW", 1, 32, true};    // a scanner has the marker open
+    const fake::Fault locked = {"DeleteFileW", 1, 33, true};  // a backup has it locked
     // E's files before, a fault, whether E was dropped; E's files and events after
     const std::tuple<Files, fake::Fault, bool, std::string> cases[] = {
         {{}, {}, false, whole},
@@ -112,12 +113,14 @@ TEST_F(Worker, PassReadsEveryMarkerWholeAndUnbufferedAndADropLeavesNone) {
         {{}, Make(&fake::Drive::FilesOnlyInFolders), false, folder + " W0 R0 = 4096"},
         {InFolder, {}, false, folder + " R0 = 4096"},
         {{}, unasked, false, "| = 0"},  // the root refuses new files and cannot be asked: no folder
+        {{}, Before("GetFileAttributesExW", 1, Drop), false, "| = 0"},  // dropped during the pass: nothing made
         {{{E, Marker}}, {}, true, "| D0 = 0"},
         {{{E, {"", 0x7}}}, {}, true, "| D0 = 0"},
         {{{E, {"", 0x10}}}, {}, true, "E:\\.kestrun.dat 10 0, | = 0"},
         {InFolder, {}, true, "| D0 = 0"},
-        {{{E, Marker}}, held, true, marker + " D0 D0 = 0, still to delete"},                     // it stays hidden
-        {{{E, {"", 0x27}}}, held, true, "E:\\.kestrun.dat 26 0, | D0 D0 = 0, still to delete"},  // read-only goes
+        {{{E, Marker}, *InFolder.begin()}, {}, true, "| D0 = 0"},             // and the empty folder goes too
+        {{{E, Marker}}, held, true, marker + " D0 D0 = 0, still to delete"},  // it stays hidden
+        {{{E, {"", 0x27}}}, locked, true, "E:\\.kestrun.dat 26 0, | D0 D0 = 0, still to delete"},  // read-only goes
         {{{E, Marker}}, {"DeleteFileW", 1, 19, true}, true, marker + " D0 = 0"},  // a write-protected card: let go
     };
     for (std::size_t row = 0; row < std::size(cases); ++row) {

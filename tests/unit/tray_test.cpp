@@ -94,7 +94,7 @@ TEST(Autostart, RegistersOnlyACommandWindowsRuns) {
     for (const auto& [path, shortPath, command] : cases)
         EXPECT_TRUE(RunCommandLine(path, shortPath) == command) << path.size();
     // Task Manager switches an entry off by an odd first byte under StartupApproved.
-    const std::pair<std::string, bool> switches[] = {{"", false}, {"\x02", false}, {"\x03", true}, {"\x06", false}};
+    const std::pair<std::string, bool> switches[] = {{"", false}, {"\x02", false}, {"\x01", true}, {"\x06", false}};
     for (const auto& [value, disabled] : switches)
         EXPECT_EQ(IsStartupDisabled(value), disabled) << int(value[0]);
 }
