@@ -59,7 +59,7 @@ inline std::map<char, Drive> Drives;
 inline std::map<std::u16string, File> Files;
 inline std::vector<Fault> Faults;
 inline std::vector<std::string> Calls;  // "Name first-text-argument", text as UTF-8
-inline std::uint64_t BytesRead = 0;     // by unbuffered reads that keep the last-access time: those reach the device
+inline std::uint64_t BytesRead = 0;     // by unbuffered reads that write nothing back: those reach the device
 inline std::vector<std::string> Menu;   // items appended: menu number, check mark, command, text
 inline ShellIcon Icon;                  // the icon as the shell has it
 inline std::deque<Posted> Queue;        // what GetMessageW hands out next
