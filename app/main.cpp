@@ -1,8 +1,8 @@
 #include "app/main.h"
 
-#include "app/state.h"
 #include "keepawake/keepawake.h"
 #include "settings/settings.h"
+#include "state/state.h"
 #include "tray/tray.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "app/main.h"
-#include "app/state.h"
 #include "settings/settings.h"
+#include "state/state.h"
 
 platform::Handle InstanceMutex = nullptr;
 

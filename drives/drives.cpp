@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "app/state.h"
 #include "platform/platform.h"
+#include "state/state.h"
 
 namespace {
 

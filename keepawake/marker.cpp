@@ -1,7 +1,7 @@
-#include "app/state.h"
 #include "drives/drives.h"
 #include "keepawake/keepawake.h"
 #include "platform/platform.h"
+#include "state/state.h"
 
 std::u16string RemadeMarkers;
 

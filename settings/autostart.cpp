@@ -1,6 +1,6 @@
-#include "app/state.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "state/state.h"
 
 namespace {
 const std::u16string RunKey = u"Software\\Microsoft\\Windows\\CurrentVersion\\Run";

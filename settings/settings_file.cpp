@@ -1,10 +1,10 @@
 #include <vector>
 
-#include "app/state.h"
 #include "drives/drives.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "settings/settings_reader.h"
+#include "state/state.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "app/state.h"
+#include "state/state.h"
 #include "tray/tray.h"
 
 platform::NotifyIconData TrayIcon;

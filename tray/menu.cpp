@@ -1,6 +1,6 @@
-#include "app/state.h"
 #include "drives/drives.h"
 #include "settings/settings.h"
+#include "state/state.h"
 #include "tray/tray.h"
 
 std::vector<MenuItem> TrayMenuItems(std::int32_t enabled, std::int32_t intervalSec, std::u16string_view drives,

@@ -1,5 +1,5 @@
-#include "app/state.h"
 #include "settings/settings.h"
+#include "state/state.h"
 #include "tray/tray.h"
 
 std::uint32_t TaskbarCreatedMessage = 0;

@@ -2,8 +2,8 @@
 // A clean fake world for each host test: the defaults, the lock, both events.
 #include <gtest/gtest.h>
 
-#include "app/state.h"
 #include "keepawake/keepawake.h"
+#include "state/state.h"
 #include "tests/fake/fake.h"
 
 struct World : ::testing::Test {
