@@ -2,7 +2,7 @@
 # Installs what building and testing Kestrun need on Debian, when missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ python3 googletest clang clang-format libclang-rt-14-dev
-          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+          g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
           wine wine64 xvfb xdotool x11-utils inotify-tools fonts-noto-cjk zip imagemagick)
 missing=()
 for p in "${packages[@]}"; do
