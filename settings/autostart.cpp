@@ -10,13 +10,7 @@ constexpr std::uint32_t ReadBufferBytes = 1040;
 constexpr std::uint32_t ApprovedBytes = 64;  // Windows writes 12
 constexpr std::size_t LongestRunCommand = 260;
 
-// Appended in place: concatenating temporaries costs the program's file half a kilobyte.
-std::u16string Quoted(const std::u16string& path) {
-    std::u16string quoted(1, u'"');
-    quoted += path;
-    quoted += u'"';
-    return quoted;
-}
+std::u16string Quoted(const std::u16string& path) { return u"\"" + path + u"\""; }
 
 std::u16string ReadShortProgramPath() {
     std::u16string buffer(platform::LongestPathUnits, u'\0');

@@ -12,10 +12,7 @@ std::u16string Decimal(std::int32_t value) {
 // Every value the settings allow fits the shell's 128 units (the longest is
 // "Kestrun - OFF (3600s)"), so nothing is ever cut.
 std::u16string TrayTipText(std::int32_t enabled, std::int32_t intervalSec) {
-    std::u16string tip = enabled != 0 ? u"Kestrun - ON (" : u"Kestrun - OFF (";
-    tip += Decimal(intervalSec);
-    tip += u"s)";
-    return tip;
+    return u"Kestrun - " + std::u16string(enabled != 0 ? u"ON" : u"OFF") + u" (" + Decimal(intervalSec) + u"s)";
 }
 
 std::u16string OnOffItemText(std::int32_t enabled) {
@@ -23,11 +20,7 @@ std::u16string OnOffItemText(std::int32_t enabled) {
 }
 
 std::u16string DriveItemText(char16_t letter, const std::u16string& label) {
-    std::u16string text(1, letter);
-    text += u":  (";
-    text += label;
-    text += u')';
-    return text;
+    return std::u16string(1, letter) + u":  (" + label + u")";
 }
 
 std::u16string IntervalItemText(std::int32_t seconds) { return Decimal(seconds) + u" 秒ごと"; }
