@@ -8,7 +8,7 @@ std::u16string RemadeMarkers;
 namespace {
 
 constexpr std::uint32_t Ours = platform::FileAttributeHidden | platform::FileAttributeSystem;
-constexpr char16_t SlashMarkerName[] = u"\\.kestrun.dat";  // the name, after the folder's backslash
+constexpr char16_t MarkerName[] = u".kestrun.dat";
 
 bool IsAbsent(std::uint32_t error) {
     return error == platform::ErrorFileNotFound || error == platform::ErrorPathNotFound;
@@ -69,7 +69,7 @@ MarkerAction JudgeMarkerAt(const std::u16string& path, char16_t letter, bool* ab
 
 }  // namespace
 
-std::u16string MarkerPath(char16_t letter) { return DriveRootPath(letter) + (SlashMarkerName + 1); }
+std::u16string MarkerPath(char16_t letter) { return DriveRootPath(letter) + MarkerName; }
 std::u16string MarkerFolder(char16_t letter) { return DriveRootPath(letter) + u".kestrun"; }
 
 MarkerAction JudgeMarker(bool found, std::uint32_t attributes, std::uint64_t size, bool remadeBefore) {
@@ -90,7 +90,7 @@ std::u16string EnsureMarker(char16_t letter) {
     // The root is the first choice; the folder holds the marker where the root refuses new files.
     const std::u16string root = MarkerPath(letter);
     const std::u16string folder = MarkerFolder(letter);
-    const std::u16string inFolder = folder + SlashMarkerName;
+    const std::u16string inFolder = folder + u"\\" + MarkerName;
     const std::u16string* path = &root;
     bool rootAbsent = false;
     MarkerAction action = JudgeMarkerAt(root, letter, &rootAbsent);
@@ -126,7 +126,7 @@ std::u16string EnsureMarker(char16_t letter) {
 bool RemoveMarker(char16_t letter) {
     const std::u16string folder = MarkerFolder(letter);
     const std::uint32_t atRoot = DeleteMarkerFile(MarkerPath(letter));
-    const std::uint32_t inFolder = DeleteMarkerFile(folder + SlashMarkerName);
+    const std::uint32_t inFolder = DeleteMarkerFile(folder + u"\\" + MarkerName);
     // A file deleted while another program has it open stays until that one lets go, and the folder with it.
     const bool folderStays = !platform::RemoveDirectoryW(folder) && inFolder == platform::ErrorSuccess;
     const auto held = [](std::uint32_t error) {
