@@ -45,9 +45,6 @@ LRESULT CALLBACK ForwardWindowMessage(HWND window, UINT message, WPARAM wParam, 
     return RegisteredProcedure(window, message, wParam, lParam);
 }
 
-// FOLDERID_RoamingAppData, spelled out: the SDK's GUID library would add tens of kilobytes.
-const GUID RoamingAppData = {0x3EB685DB, 0x65F9, 0x4CF6, {0xA0, 0x3A, 0xE3, 0xEF, 0x65, 0x72, 0x9F, 0x3D}};
-
 MSG* Native(platform::Message* message) { return reinterpret_cast<MSG*>(message->Storage); }
 const MSG* Native(const platform::Message* message) { return reinterpret_cast<const MSG*>(message->Storage); }
 
@@ -313,7 +310,7 @@ bool VirtualFree(void* address, std::size_t size, std::uint32_t freeType) {
 
 std::int32_t SHGetKnownFolderPath(KnownFolder, std::uint32_t flags, std::u16string* path, void** taskMemory) {
     PWSTR folder = nullptr;
-    const HRESULT result = ::SHGetKnownFolderPath(RoamingAppData, flags, nullptr, &folder);
+    const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_RoamingAppData, flags, nullptr, &folder);
     *taskMemory = folder;
     if (SUCCEEDED(result) && folder != nullptr)
         *path = reinterpret_cast<const char16_t*>(folder);
