@@ -14,7 +14,7 @@ start=$SECONDS
 rm -rf "$OUT"
 mkdir -p "$OUT"
 # The program's own folders; the fake, the tests and GoogleTest are not measured.
-FILTER='(app|settings|drives|keepawake|tray|platform)/'
+FILTER='(app|state|settings|drives|keepawake|tray|platform)/'
 report() {  # report LAYER OBJECT-DIR: that layer's counts as gcovr JSON
     gcovr --root "$ROOT" --object-directory "$2" --exclude-directories "$2/CMakeFiles/[0-9.]+" --filter "$FILTER" \
         --exclude-throw-branches --exclude-unreachable-branches --json "$OUT/$1.json" "$2" || exit 1

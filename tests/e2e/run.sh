@@ -93,8 +93,8 @@ check "after Explorer restarts, the icon comes back and a real click opens the m
 
 # H's marker is a terminal: its read never returns, and exit must still end the process.
 check "a hung read is under way on H" eval 'menu Down Down Right Down Down Return && eventually stuck_on_h'
-check "a real double-click on the icon switches keeping-awake off, even while a read hangs" \
-    eval 'eventually click 1 2 && eventually settings 0 60 EH'
+check "a real double-click on the icon switches keeping-awake off, and the tooltip says so, even while a read hangs" \
+    eval 'eventually click 1 2 && eventually settings 0 60 EH && tooltip_is "Kestrun - OFF (60s)"'
 check "exit by the real menu ends the process, with exit code 0, despite the hung read" \
     eval 'menu Up Return && { eventually ended || eventually ended; } && { wait "$KESTRUN"; [ $? -eq 0 ]; }'
 

@@ -14,24 +14,16 @@ using namespace platform;
 namespace {
 
 struct Object {
-    std::u16string Path;  // file, device, key, or the kind: "menu", "event", "thread", "window", "mutex"
+    std::u16string Path;  // file, device, or the kind: "menu", "event", "mutex"
     std::uint32_t Access = 0;
     std::uint32_t Flags = 0;  // a file's; 1 for a manual-reset event
     bool Signalled = false;
     std::uint64_t Position = 0;  // in a file; a menu's number
     bool KeepsLastAccess = false;
-    ThreadProc Start = nullptr;  // a thread not yet run, and its argument
-    void* Parameter = nullptr;
 };
-
-struct StillRunning {};  // the worker is still busy when the wait for it runs out
 
 std::map<std::uintptr_t, Object> Objects;
 std::uintptr_t NextHandle = 0x100;
-WindowProc Procedure = nullptr;
-std::uint32_t LetIn = 0;  // the registered message let in through the filter
-fake::Posted Current;     // the message GetMessageW took last
-std::uint64_t ThreadDeadline = UINT64_MAX;
 thread_local int SectionsHeld = 0;
 thread_local std::uint32_t LastError = 0;
 thread_local bool Faulted = false;  // the last call was failed by a fault, with its error
@@ -61,18 +53,11 @@ std::uint32_t Copy(char16_t* to, std::u16string_view text) {
     return static_cast<std::uint32_t>(text.size());
 }
 
-// The clock moves on; a worker being waited for must not outlive the wait.
-void Advance(std::uint64_t to) {
-    if (to > ThreadDeadline)
-        throw StillRunning{};
-    fake::Now = std::max(fake::Now, to);
-}
-
 // Every call passes here: logged, then its faults decided. True when it must fail.
 bool Begin(const std::string& name, const std::u16string& arg = u"", std::uint32_t* shortBy = nullptr) {
     if (SectionsHeld > 0)
         ++fake::LockViolations;
-    fake::Calls.push_back(arg.empty() ? name : name + " " + fake::Utf8(arg));
+    fake::Calls.push_back(arg.empty() ? name : name + " " + fake::Ascii(arg));
     const auto nth = std::ranges::count_if(fake::Calls, [&](const std::string& c) { return c.starts_with(name); });
     bool fail = false;
     const std::vector<fake::Fault> faults = fake::Faults;  // an action may change them
@@ -110,15 +95,10 @@ void Reset() {
     Calls.clear();
     Timed.clear();
     Menu.clear();
-    Queue.clear();
     Objects.clear();
-    Procedure = nullptr;
-    LetIn = 0;
     Now = 0;
     BytesRead = 0;
     LockViolations = 0;
-    Icon = {};
-    ModulePath = u"C:\\Kestrun\\Kestrun.exe";
 }
 
 std::string OpenHandles() {
@@ -126,21 +106,10 @@ std::string OpenHandles() {
     for (const auto& [id, o] : Objects)
         if (!o.Path.empty())
             open += (open.empty() ? u"" : u" ") + o.Path;
-    return Utf8(open);
+    return Ascii(open);
 }
 
-std::string Utf8(const std::u16string& text) {
-    std::string out;
-    for (const char16_t c : text) {
-        if (c < 0x80)
-            out += char(c);
-        else if (c < 0x800)
-            out += {char(0xC0 | c >> 6), char(0x80 | (c & 63))};
-        else
-            out += {char(0xE0 | c >> 12), char(0x80 | (c >> 6 & 63)), char(0x80 | (c & 63))};
-    }
-    return out;
-}
+std::string Ascii(const std::u16string& text) { return {text.begin(), text.end()}; }
 
 }  // namespace fake
 
@@ -158,104 +127,25 @@ bool SetCurrentDirectoryW(const std::u16string& path) { return !Begin("SetCurren
 std::uint32_t GetSystemWindowsDirectoryW(char16_t* to, std::uint32_t) { return Copy(to, u"C:\\Windows"); }
 std::uint32_t GetSystemDirectoryW(char16_t* to, std::uint32_t) { return Copy(to, u"C:\\Windows\\System32"); }
 
-// As Windows does: a path that does not fit is cut to size - 1 units, and the size comes back.
-std::uint32_t GetModuleFileNameW(Handle, char16_t* buffer, std::uint32_t size) {
-    const std::uint32_t length = Copy(buffer, std::u16string_view(fake::ModulePath).substr(0, size - 1));
-    return length < fake::ModulePath.size() ? Fail(ErrorInsufficientBuffer, size) : length;
-}
+std::uint32_t GetModuleFileNameW(Handle, char16_t* to, std::uint32_t) { return Copy(to, u"C:\\K\\Kestrun.exe"); }
 
-void ExitProcess(std::uint32_t code) {
-    Begin("ExitProcess");
-    throw fake::Exited{code};
-}
+std::int32_t CoInitializeEx(std::uint32_t) { return 0; }
 
-std::int32_t CoInitializeEx(std::uint32_t) { return Begin("CoInitializeEx") ? -1 : 0; }
-void CoUninitialize() { Begin("CoUninitialize"); }
-
-// The window: its procedure gets the queued messages, and WM_DESTROY when it is destroyed.
-std::uint32_t RegisterWindowMessageW(const std::u16string& name) {
-    return Begin("RegisterWindowMessageW", name) || name != u"TaskbarCreated" ? 0xC000 : 0xC0DE;
-}
-
-// As for a program started as administrator: a message registered by name reaches it only once let in.
-bool ChangeWindowMessageFilterEx(Handle, std::uint32_t message, std::uint32_t action) {
-    LetIn = action == MsgfltAllow ? message : LetIn;
-    return true;
-}
-
-std::uint16_t RegisterClassW(const WindowClass& windowClass) {
-    Procedure = windowClass.Procedure;
-    return Begin("RegisterClassW", windowClass.ClassName) ? 0 : 1;
-}
-
-Handle CreateWindowExW(std::uint32_t, const std::u16string& className, const std::u16string&, std::uint32_t,
-                       std::int32_t, std::int32_t, std::int32_t, std::int32_t, Handle, Handle, Handle) {
-    return Begin("CreateWindowExW", className) ? nullptr : New({u"window"});
-}
-
-bool DestroyWindow(Handle window) {
-    if (Begin("DestroyWindow"))
-        return false;
-    if (Procedure != nullptr)
-        Procedure(window, WmDestroy, 0, 0);
-    return Close(window);
-}
-
-std::int32_t GetMessageW(Message*, Handle, std::uint32_t, std::uint32_t) {
-    if (Begin("GetMessageW"))
-        return -1;
-    if (fake::Queue.empty())
-        throw std::runtime_error("the message loop waits for a message that never comes");
-    Current = fake::Queue.front();
-    fake::Queue.pop_front();
-    if (Current.Message >= 0xC000 && Current.Message != LetIn)
-        Current = {};                        // filtered out: the window gets a WM_NULL instead
-    return Current.Message == 0x12 ? 0 : 1;  // WM_QUIT
-}
-
-bool TranslateMessage(const Message*) { return false; }
-std::intptr_t DispatchMessageW(const Message*) {
-    return Procedure(nullptr, Current.Message, Current.WParam, Current.LParam);
-}
-
-void PostQuitMessage(std::int32_t) {
-    Begin("PostQuitMessage");
-    fake::Queue.push_back({0x12});
-}
-
-bool PostMessageW(Handle, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-    fake::Queue.push_back({message, wParam, lParam});
+// The window, the shell and the menu: answered and logged, no more.
+bool DestroyWindow(Handle) { return true; }
+void PostQuitMessage(std::int32_t) {}
+bool PostMessageW(Handle, std::uint32_t message, std::uintptr_t, std::intptr_t) {
     return !Begin("PostMessageW", Decimal(message));
 }
-
-std::intptr_t DefWindowProcW(Handle, std::uint32_t message, std::uintptr_t, std::intptr_t) {
-    return Begin("DefWindowProcW") ? 0 : message;
-}
-
-std::int32_t MessageBoxW(Handle, const std::u16string&, const std::u16string& caption, std::uint32_t type) {
-    return Begin("MessageBoxW", caption + u" " + Decimal(type)) ? 0 : 1;
-}
-
-// The notification area and the menu: answered and logged, no more.
+std::intptr_t DefWindowProcW(Handle, std::uint32_t message, std::uintptr_t, std::intptr_t) { return message; }
+std::int32_t MessageBoxW(Handle, const std::u16string&, const std::u16string&, std::uint32_t) { return 1; }
 Handle LoadIconW(Handle, std::uintptr_t) { return New({}); }
-Handle LoadImageW(Handle, std::uintptr_t, std::uint32_t, std::int32_t, std::int32_t, std::uint32_t) {
-    return Begin("LoadImageW") ? nullptr : New({});
-}
+Handle LoadImageW(Handle, std::uintptr_t, std::uint32_t, std::int32_t, std::int32_t, std::uint32_t) { return New({}); }
 std::int32_t GetSystemMetrics(std::uint32_t) { return 16; }
-std::uintptr_t SetTimer(Handle, std::uintptr_t id, std::uint32_t) { return Begin("SetTimer") ? 0 : id; }
-bool KillTimer(Handle, std::uintptr_t) { return !Begin("KillTimer"); }
+std::uintptr_t SetTimer(Handle, std::uintptr_t id, std::uint32_t) { return id; }
+bool KillTimer(Handle, std::uintptr_t) { return true; }
 
-// What the shell keeps of the icon: a modify changes only what its flags name.
-bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData& data) {
-    if (Begin("Shell_NotifyIconW", message == NimAdd ? u"add" : message == NimModify ? u"modify" : u"delete"))
-        return false;
-    fake::Icon.Shown = message != NimDelete && data.Icon != nullptr;
-    if (data.Flags & NifMessage)
-        fake::Icon.Callback = data.CallbackMessage;
-    if (data.Flags & NifTip)
-        fake::Icon.Tip = data.Tip;
-    return true;
-}
+bool Shell_NotifyIconW(std::uint32_t, const NotifyIconData&) { return true; }
 
 Handle CreatePopupMenu() {
     Begin("CreatePopupMenu");
@@ -266,7 +156,7 @@ Handle CreatePopupMenu() {
 bool AppendMenuW(Handle menu, std::uint32_t flags, std::uintptr_t id, const std::u16string& text) {
     const char16_t* mark = flags & MfChecked ? u"x" : flags & MfSeparator ? u"-" : flags & MfPopup ? u">" : u" ";
     const std::uint64_t item = flags & MfPopup ? Find(reinterpret_cast<Handle>(id)).Position : id;
-    fake::Menu.push_back(fake::Utf8(Decimal(Find(menu).Position) + u" " + mark + Decimal(item) + u" " + text));
+    fake::Menu.push_back(Decimal(Find(menu).Position) + u" " + mark + Decimal(item) + u" " + text);
     return true;
 }
 
@@ -300,23 +190,16 @@ void LeaveCriticalSection(CriticalSection* s) {
     reinterpret_cast<std::mutex*>(s->Storage)->unlock();
 }
 
-// Events and threads.
+// Events and waits.
 Handle CreateEventW(bool manualReset, bool initialState) {
-    return Begin("CreateEventW") ? nullptr : New({.Path = u"event", .Flags = manualReset, .Signalled = initialState});
+    return New({.Path = u"event", .Flags = manualReset, .Signalled = initialState});
 }
 
-bool SetEvent(Handle event) {
-    Find(event).Signalled = true;
-    return !Begin("SetEvent");
-}
+bool SetEvent(Handle event) { return Find(event).Signalled = true; }
 
 bool ResetEvent(Handle event) {
     Find(event).Signalled = false;
     return true;
-}
-
-Handle CreateThread(std::size_t, ThreadProc start, void* parameter, std::uint32_t) {
-    return Begin("CreateThread") ? nullptr : New({.Path = u"thread", .Start = start, .Parameter = parameter});
 }
 
 // The clock moves only while every object waited on is unset, running the
@@ -324,7 +207,6 @@ Handle CreateThread(std::size_t, ThreadProc start, void* parameter, std::uint32_
 std::uint32_t Wait(std::uint32_t count, const Handle* objects, std::uint32_t ms) {
     if (fake::Calls.size() > 10000)
         throw std::runtime_error("the program spins");
-    Advance(fake::Now);
     const std::uint64_t deadline = ms == Infinite ? UINT64_MAX : fake::Now + ms;
     for (;;) {
         for (std::uint32_t i = 0; i < count; ++i) {
@@ -335,35 +217,21 @@ std::uint32_t Wait(std::uint32_t count, const Handle* objects, std::uint32_t ms)
             }
         }
         if (fake::Timed.empty() || fake::Timed.begin()->first > deadline) {
-            Advance(deadline);
+            fake::Now = std::max(fake::Now, deadline);
             return WaitTimeout;
         }
         auto next = fake::Timed.extract(fake::Timed.begin());
-        Advance(next.key());
+        fake::Now = std::max(fake::Now, next.key());
         next.mapped()();
     }
 }
 
 std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects, bool, std::uint32_t ms) {
-    return Begin(count == 1 ? "WaitForSingleObject" : "WaitForMultipleObjects") ? WaitFailed : Wait(count, objects, ms);
+    return Begin("WaitForMultipleObjects") ? WaitFailed : Wait(count, objects, ms);
 }
 
-// A thread runs, on the test's thread, when it is waited for; it must end within the wait.
-std::uint32_t WaitForSingleObject(Handle h, std::uint32_t ms) {
-    Object& thread = Find(h);
-    if (thread.Start == nullptr)
-        return WaitForMultipleObjects(1, &h, false, ms);
-    if (Begin("WaitForSingleObject"))
-        return WaitFailed;
-    ThreadDeadline = fake::Now + ms;
-    std::uint32_t result = WaitObject0;
-    try {
-        std::exchange(thread.Start, nullptr)(thread.Parameter);
-    } catch (const StillRunning&) {
-        result = WaitTimeout;
-    }
-    ThreadDeadline = UINT64_MAX;
-    return result;
+std::uint32_t WaitForSingleObject(Handle object, std::uint32_t ms) {
+    return WaitForMultipleObjects(1, &object, false, ms);
 }
 
 void Sleep(std::uint32_t ms) {
@@ -392,9 +260,8 @@ std::uint32_t GetDriveTypeW(const std::u16string& root) {
 }
 
 bool GetFileAttributesExW(const std::u16string& path, std::uint32_t, FileAttributeData* data) {
-    const bool inFolder = FolderOf(path).size() == 2 || fake::Files.contains(FolderOf(path));
     if (Begin("GetFileAttributesExW", path) || !fake::Files.contains(path))
-        return Fail(inFolder ? ErrorFileNotFound : ErrorPathNotFound, false);
+        return Fail(ErrorFileNotFound, false);
     *data = {fake::Files[path].Attributes, fake::Files[path].Bytes.size()};
     return true;
 }
@@ -424,9 +291,6 @@ Handle CreateFileW(const std::u16string& path, std::uint32_t access, std::uint32
     if (disposition == CreateAlways && drive->FilesOnlyInFolders && !fake::Files.contains(FolderOf(path)))
         return Fail(FolderOf(path).size() == 2 ? 5u : ErrorPathNotFound, InvalidHandleValue);
     if (disposition == CreateAlways) {
-        // As Windows, no replacing a read-only file or a directory, nor dropping hidden or system.
-        if ((old & (FileAttributeReadonly | FileAttributeDirectory)) || (old & 6 & ~flags))
-            return Fail(5u, InvalidHandleValue);
         const std::uint32_t given = flags & 7 ? flags & 7 : FileAttributeNormal;
         fake::Files[path] = {"", given | (drive->Compressed ? FileAttributeCompressed : 0)};
     } else if (!device && (!fake::Files.contains(path) || (old & FileAttributeDirectory))) {

@@ -1,11 +1,9 @@
 #pragma once
-// The scripted stand-in for the Win32 layer used by the host tests: drives,
-// files as plain tables, events on a virtual clock, a window whose messages
-// come from a script, a log of calls and "fail the Nth call of X". It runs on
-// the test's own thread; only the critical sections are real locks. The
-// worker thread runs when start-up's shutdown waits for it.
+// The scripted stand-in for the Win32 layer used by the host tests: drives and
+// files as plain tables, events on a virtual clock, a log of calls and "fail
+// the Nth call of X". The shell and the menu are only answered and logged. It
+// runs on the test's own thread; only the critical sections are real locks.
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -39,33 +37,14 @@ struct Fault {
     std::function<void()> Before;
 };
 
-struct Posted {  // a message in the window's queue
-    std::uint32_t Message = 0;
-    std::uintptr_t WParam = 0;
-    std::intptr_t LParam = 0;
-};
-
-struct ShellIcon {
-    bool Shown = false;          // and drawn with an image
-    std::uint32_t Callback = 0;  // the message clicks arrive as
-    std::u16string Tip;
-};
-
-struct Exited {  // thrown by ExitProcess: the process ends there
-    std::uint32_t Code = 0;
-};
-
 inline std::map<char, Drive> Drives;
 inline std::map<std::u16string, File> Files;
 inline std::vector<Fault> Faults;
-inline std::vector<std::string> Calls;  // "Name first-text-argument", text as UTF-8
-inline std::uint64_t BytesRead = 0;     // by unbuffered reads that write nothing back: those reach the device
-inline std::vector<std::string> Menu;   // items appended: menu number, check mark, command, text
-inline ShellIcon Icon;                  // the icon as the shell has it
-inline std::deque<Posted> Queue;        // what GetMessageW hands out next
-inline std::uint64_t Now = 0;           // the virtual clock, in ms
+inline std::vector<std::string> Calls;    // "Name first-text-argument"
+inline std::uint64_t BytesRead = 0;       // by unbuffered reads that write nothing back: those reach the device
+inline std::vector<std::u16string> Menu;  // items appended: menu number, check mark, command, text
+inline std::uint64_t Now = 0;             // the virtual clock, in ms
 inline std::multimap<std::uint64_t, std::function<void()>> Timed;  // run when the clock reaches them
-inline std::u16string ModulePath = u"C:\\Kestrun\\Kestrun.exe";
 inline int LockViolations = 0;  // platform calls made while holding a critical section
 
 // `action` runs just before the Nth call of `call` (and every later one with `sticky`).
@@ -74,8 +53,9 @@ inline Fault Before(std::string call, int nth, std::function<void()> action, boo
 }
 
 void Reset();
-// The files, devices, menus, events, threads, windows and mutexes not closed, in the order they were opened.
+// The files, devices, menus, events and mutexes not closed, in the order they were opened.
 std::string OpenHandles();
-std::string Utf8(const std::u16string& text);
+// The text of paths, names and numbers, which is all ASCII.
+std::string Ascii(const std::u16string& text);
 
 }  // namespace fake

@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <thread>
 
 #include "app/main.h"
@@ -37,93 +36,63 @@ TEST_F(World, CandidateDrivesAndDefaults) {
                     {'O', {3, 0}},  {'R', {6, 7}},  {'S', {3, 1}}, {'U', {0, 7}}, {'Z', {2, 0}}};
     AppPaths.SystemDriveLetter = u"c";  // as the Windows directory may spell it
     EXPECT_TRUE(ListCandidateDrives() == u"DEFIJKLMNOSZ");
-    std::u16string labels;  // as the menu shows them
-    for (const char16_t letter : ListCandidateDrives())
-        labels += BusLabel(letter) + u" ";
-    EXPECT_EQ(fake::Utf8(labels), "SATA リムーバブル USB NVMe SD IEEE1394 ATA MMC RAID 内蔵 SCSI リムーバブル ");
     EXPECT_TRUE(DefaultTargetDrives() == u"EFJKMZ");
-    fake::Faults = {{"CreateFileW", 2, 5}, {"DeviceIoControl", 3, 1}};  // neither F nor J tells its bus
-    fake::Calls.clear();
-    EXPECT_TRUE(DefaultTargetDrives() == u"EKMZ");
 }
 
-// The whole life on the fake, from start to the exit command: Explorer restarts
-// and E is dropped on the way; the worker runs when shutdown waits for it.
-TEST_F(World, RunsFromStartToExitAndNeverWritesOverAFileItCouldNotRead) {
+// What the user set, through start-up and one input after it: a safe start and one instance
+// first, then the settings file read but never written over while it could not be read, and
+// every change saved and acted on at once.
+TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
     const std::u16string config = u"C:\\Users\\Tester\\AppData\\Roaming\\Kestrun\\config.ini";
-    const std::u16string e = u"E:\\.kestrun.dat";
-    const fake::File user = {"\xEF\xBB\xBFIntervalSec=60\nDrives=EF", 0x80, true};  // an editor has it open
-    const fake::File marker = {std::string(4096, '\0'), 0x6};
-    const fake::Fault hangs = fake::Before("SetFileTime", 1, [] { fake::Now += 600000; });  // F never answers
-    const fake::Fault bigEndian = fake::Before("CreateFileW", 1, [&] { fake::Files[config].Bytes = "\xFE\xFF"; });
-    // faults | how it ended | Enabled, IntervalSec, TargetDrives at the end | the settings file when the loop
-    // starts | the icon after Explorer restarted (it is removed at the end) | E's marker | what is left open
-    const std::pair<std::vector<fake::Fault>, std::string> cases[] = {
-        {{{"CreateMutexW", 1, 183}}, "returned 0 | 1 30  | - | none | kept | mutex"},  // another instance
-        {{{"CreateMutexW", 1, 5}}, "returned 0 | 1 30  | - | none | kept | mutex"},    // ... as administrator
-        {{}, "returned 0 | 1 60 F | saved | back | gone | "},
-        {{{"CreateFileW", 1, 32}}, "returned 0 | 1 60 F | saved | back | gone | "},       // held a moment
-        {{{"CreateFileW", 1, 33}}, "returned 0 | 1 60 F | saved | back | gone | "},       // locked a moment
-        {{{"CreateFileW", 1, 2}}, "returned 0 | 1 30 F | saved | back | gone | "},        // no file
-        {{{"CreateFileW", 1, 3}}, "returned 0 | 1 30 F | saved | back | gone | "},        // no folder
-        {{{"ReadFile", 1, 23}}, "returned 0 | 1 30 F | kept | back | gone | "},           // a device error
-        {{{"CreateFileW", 1, 5}}, "returned 0 | 1 30 F | kept | back | gone | "},         // access denied
-        {{{"CreateFileW", 1, 32, true}}, "returned 0 | 1 30 F | kept | back | gone | "},  // held throughout
-        {{hangs}, "exited 0 | 1 60 F | saved | back | gone | mutex event event thread"},
-        {{{"LoadImageW", 1, 0, true}}, "returned 0 | 1 60 F | saved | back | gone | "},  // the stock icon instead
-        {{bigEndian}, "returned 0 | 1 30 F | saved | back | gone | "},  // a byte order refused: no file
-        {{{"CreateWindowExW", 1}}, "returned 0 | 1 60 EF | - | none | kept | "},
-        {{{"CreateEventW", 1}}, "returned 0 | 1 60 EF | - | none | kept | "},
-        {{{"CreateEventW", 2}}, "returned 0 | 1 60 EF | - | none | kept | "},
-        {{{"CreateThread", 1}}, "returned 0 | 1 60 EF | - | none | kept | "},
+    const fake::File user = {"Enabled=0\nIntervalSec=60\nDrives=FEF", 0x80, true};  // an editor has it open
+    const std::uint32_t command = platform::WmCommand;
+    const std::uint32_t tray = TrayCallbackMessage;  // with a mouse message
+    // a fault at start-up; an input after it; whether it started | Enabled, IntervalSec, TargetDrives |
+    // the settings file, and whether the worker was woken
+    const std::tuple<fake::Fault, std::uint32_t, std::uintptr_t, std::string> cases[] = {
+        {{"CreateMutexW", 1, 183}, 0, 0, "no | 1 30  | the user's"},  // another instance runs
+        {{"CreateMutexW", 1, 5}, 0, 0, "no | 1 30  | the user's"},    // ... started as administrator
+        {{}, 0, 0, "yes | 0 60 FEF | saved"},
+        {{"CreateFileW", 1, 32}, 0, 0, "yes | 0 60 FEF | saved"},            // held a moment
+        {{"CreateFileW", 1, 33}, 0, 0, "yes | 0 60 FEF | saved"},            // locked a moment
+        {{"CreateFileW", 1, 2}, 0, 0, "yes | 1 30 EF | saved"},              // no file: the removable drives
+        {{"ReadFile", 1, 23}, 0, 0, "yes | 1 30 EF | the user's"},           // a device error
+        {{"CreateFileW", 1, 32, true}, 0, 0, "yes | 1 30 EF | the user's"},  // held throughout
+        {{}, command, 0x50064, "yes | 1 60 FEF | saved woken"},              // on; the high word is ignored
+        {{}, tray, 0x203, "yes | 1 60 FEF | saved woken"},                   // a double-click
+        {{}, command, 203, "yes | 0 120 FEF | saved woken"},
+        {{}, command, 325, "yes | 0 60 FEFZ | saved woken"},
+        {{}, command, 305, "yes | 0 60 EF | saved woken"},  // only the first F goes
+        {{}, tray, 0x202, "yes | 0 60 FEF | saved"},        // a single click
+        {{}, command, 204, "yes | 0 60 FEF | saved"},
+        {{}, command, 326, "yes | 0 60 FEF | saved"},
     };
     // Before anything loads a DLL, a planted one is out of reach; before any drive is touched, no error
     // box for an empty card reader and no current directory on a target. Another instance: nothing more.
     const Lines first = {"SetDefaultDllDirectories 2048", "CreateMutexW Kestrun_SingleInstance_Mutex", "SetErrorMode 1",
                          "SetCurrentDirectoryW C:\\Windows\\System32"};
-    for (const auto& [faults, outcome] : cases) {
+    for (const auto& [fault, message, param, outcome] : cases) {
         TearDown();
         SetUp();
-        platform::CloseHandle(StopEvent);  // as the process starts: no lock, no events, no window, no icon
-        platform::CloseHandle(WakeEvent);
-        platform::DeleteCriticalSection(&SettingsLock);
-        StopEvent = nullptr;
-        WakeEvent = nullptr;
-        TrayIcon = {};
         fake::Drives = {{'C', {}}, {'E', {2}}, {'F', {2}}};
-        fake::Files = {{config, user}, {e, marker}, {u"F:\\.kestrun.dat", marker}};
-        fake::ModulePath = u"C:\\" + std::u16string(300, u'k') + u"\\Kestrun.exe";  // longer than MAX_PATH
-        fake::Queue = {{platform::RegisterWindowMessageW(u"TaskbarCreated")},
-                       {platform::WmCommand, 304},
-                       {platform::WmCommand, 103}};
-        std::string atStart = "-";
-        bool iconBack = false;
-        fake::Faults = faults;
-        fake::Faults.push_back(fake::Before("GetMessageW", 1, [&] {
-            atStart =
-                std::ranges::count(fake::Calls, "MoveFileExW " + fake::Utf8(config) + " 9") > 0 ? "saved" : "kept";
-            fake::Icon.Shown = false;
-        }));
-        fake::Faults.push_back(fake::Before("GetMessageW", 2, [&] { iconBack = fake::Icon.Shown; }));
-        fake::Calls.clear();
-        std::string ended;
-        try {
-            ended = "returned " + std::to_string(RunKestrun(nullptr));
-        } catch (const fake::Exited& exited) {
-            ended = "exited " + std::to_string(exited.Code);
-        }
-        const std::string open = fake::OpenHandles();
-        const std::string state = std::to_string(Settings.Enabled) + " " + std::to_string(Settings.IntervalSec) + " " +
-                                  fake::Utf8(Settings.TargetDrives);
-        EXPECT_FALSE(fake::Icon.Shown) << "a dead icon left in the tray";
-        EXPECT_EQ(ended + " | " + state + " | " + atStart + " | " + (iconBack ? "back" : "none") + " | " +
-                      (fake::Files.contains(e) ? "kept" : "gone") + " | " + open,
-                  outcome);
-        const std::size_t calls = ended == "returned 0" && atStart == "-" && open == "mutex" ? 2 : 4;
+        fake::Files = {{config, user}};
+        fake::Faults = {fault};
+        platform::DeleteCriticalSection(&SettingsLock);  // as the process starts: start-up makes it
+        const bool started = StartKestrun(nullptr);
+        if (!started)
+            platform::InitializeCriticalSection(&SettingsLock);
+        if (message != 0)
+            TrayWndProc(nullptr, message, message == tray ? 0 : param, message == tray ? param : 0);
+        const std::string& bytes = fake::Files[config].Bytes;
+        const bool saved = bytes == FormatSettingsFile(Settings.Enabled, Settings.IntervalSec, SnapshotTargetDrives());
+        const bool woken = platform::WaitForSingleObject(WakeEvent, 0) == platform::WaitObject0;
+        const std::string file = (bytes == user.Bytes ? "the user's"
+                                  : saved             ? "saved"
+                                                      : bytes) +
+                                 (woken ? " woken" : "");
+        EXPECT_EQ((started ? "yes | " : "no | ") + State() + " | " + file, outcome) << fault.Call << message << param;
+        const std::size_t calls = started ? first.size() : 2;
         EXPECT_EQ(Lines(fake::Calls.begin(), fake::Calls.begin() + calls), Lines(first.begin(), first.begin() + calls));
-        EXPECT_TRUE(open == "mutex" || AppPaths.ProgramPath == fake::ModulePath);
         platform::CloseHandle(InstanceMutex);
-        platform::CloseHandle(WorkerThread);
-        platform::DeleteCriticalSection(&SettingsLock);
     }
 }

@@ -30,6 +30,6 @@ struct World : ::testing::Test {
     // Enabled, IntervalSec and TargetDrives, as in "1 30 EF".
     static std::string State() {
         return std::to_string(Settings.Enabled) + " " + std::to_string(Settings.IntervalSec) + " " +
-               fake::Utf8(SnapshotTargetDrives());
+               fake::Ascii(SnapshotTargetDrives());
     }
 };
