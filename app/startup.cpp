@@ -46,7 +46,7 @@ bool StartKestrun(platform::Handle instance) {
     char16_t windowsDirectory[PathUnits] = {};
     platform::GetSystemWindowsDirectoryW(windowsDirectory, PathUnits);
     AppPaths.SystemDriveLetter = std::u16string(1, windowsDirectory[0]);
-    if (LoadSettings())
-        SaveSettings();
+    LoadSettings();
+    SaveSettings();
     return true;
 }

@@ -5,10 +5,13 @@
 #include <string>
 #include <string_view>
 
-// False when a settings file is there but could not be read whole: start-up
-// then runs on the defaults without writing them over the user's file.
-bool LoadSettings();
+void LoadSettings();
+// Writes nothing while SettingsFileUnread holds.
 void SaveSettings();
+// True while a settings file that is there has not been read whole since start-up.
+extern bool SettingsFileUnread;
+// Reads such a file again; true when its values have now replaced the ones in memory.
+bool RereadSettings();
 
 bool IsAutostartRegistered();
 void SetAutostartRegistered(bool registered);

@@ -6,6 +6,8 @@
 #include "settings/settings_reader.h"
 #include "state/state.h"
 
+bool SettingsFileUnread = false;
+
 namespace {
 
 constexpr std::uint32_t ChunkSize = 64 * 1024;
@@ -58,9 +60,18 @@ FileState ReadSettingsFile(const std::u16string& path, SettingsValues& values) {
     return FileState::Read;
 }
 
+void ApplySettings(const SettingsValues& values) {
+    SetEnabled(values.Enabled);
+    SetIntervalSec(values.IntervalSec);
+    ReplaceTargetDrives(values.Drives);
+}
+
 }  // namespace
 
-bool LoadSettings() {
+// A file that is there but could not be read (held at logon by a sync client or a backup, a roaming
+// profile still arriving) keeps the program on the defaults, and no save may replace it until it
+// has been read: the user's values would be lost.
+void LoadSettings() {
     std::u16string folder;
     std::u16string known;
     void* taskMemory = nullptr;
@@ -76,20 +87,33 @@ bool LoadSettings() {
     SetIntervalSec(30);
     SettingsValues values;
     const FileState state = ReadSettingsFile(AppPaths.SettingsFilePath, values);
-    if (state == FileState::Read) {
-        SetEnabled(values.Enabled);
-        SetIntervalSec(values.IntervalSec);
-        ReplaceTargetDrives(values.Drives);
-    } else {
+    if (state == FileState::Read)
+        ApplySettings(values);
+    else
         ReplaceTargetDrives(DefaultTargetDrives());
-    }
-    return state != FileState::Unreadable;
+    SettingsFileUnread = state == FileState::Unreadable;
+}
+
+// Tried before each of the user's commands, so that it applies on top of the user's values.
+// A file gone since is no such case any more: the values in memory are then saved as they are.
+bool RereadSettings() {
+    if (!SettingsFileUnread)
+        return false;
+    SettingsValues values;
+    const FileState state = ReadSettingsFile(AppPaths.SettingsFilePath, values);
+    SettingsFileUnread = state == FileState::Unreadable;
+    if (state != FileState::Read)
+        return false;
+    ApplySettings(values);
+    return true;
 }
 
 // The new file is written whole beside the old one and then put in its place
 // in one step, so a crash or power cut leaves either the old file or the new
 // one, never an empty or torn one. A failed save leaves the old file alone.
 void SaveSettings() {
+    if (SettingsFileUnread)
+        return;
     const std::u16string drives = SnapshotTargetDrives();
     const std::string bytes = FormatSettingsFile(Settings.Enabled.load(), Settings.IntervalSec.load(), drives);
     const std::u16string& path = AppPaths.SettingsFilePath;

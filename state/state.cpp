@@ -9,6 +9,16 @@ platform::Handle StopEvent = nullptr;
 platform::Handle WakeEvent = nullptr;
 platform::Handle WorkerThread = nullptr;
 
+namespace {
+
+// Under SettingsLock. The marker goes on the worker's thread: a drive asleep would hold the menu for its spin-up.
+void RememberDropped(char16_t letter) {
+    if (Settings.DroppedDrives.find(letter) == std::u16string::npos)
+        Settings.DroppedDrives.push_back(letter);
+}
+
+}  // namespace
+
 // Every operation holds SettingsLock for string work only: the worker copies
 // the targets under it, so no file or device call may ever wait inside it.
 
@@ -19,8 +29,12 @@ std::u16string SnapshotTargetDrives() {
     return copy;
 }
 
+// A letter that leaves the targets has its marker deleted, as when it is dropped in the menu.
 void ReplaceTargetDrives(const std::u16string& drives) {
     platform::EnterCriticalSection(&SettingsLock);
+    for (const char16_t letter : Settings.TargetDrives)
+        if (drives.find(letter) == std::u16string::npos)
+            RememberDropped(letter);
     Settings.TargetDrives = drives;
     platform::LeaveCriticalSection(&SettingsLock);
 }
@@ -43,9 +57,7 @@ bool ToggleTargetDrive(char16_t letter) {
         drives.push_back(letter);
     } else {
         drives.erase(at, 1);
-        // The marker goes on the worker's thread: a drive asleep would hold the menu for its spin-up.
-        if (Settings.DroppedDrives.find(letter) == std::u16string::npos)
-            Settings.DroppedDrives.push_back(letter);
+        RememberDropped(letter);
     }
     platform::LeaveCriticalSection(&SettingsLock);
     return added;

@@ -6,6 +6,15 @@ std::uint32_t TaskbarCreatedMessage = 0;
 
 namespace {
 
+// A settings file that could not be read at start-up is read again before the
+// user sees or changes anything; what it holds then shows and reaches the worker.
+void CatchUpSettings() {
+    if (!RereadSettings())
+        return;
+    UpdateTrayTip();
+    WakeWorker();
+}
+
 void ToggleEnabled() {
     FlipEnabled();
     SaveSettings();
@@ -45,15 +54,19 @@ std::intptr_t TrayWndProc(platform::Handle window, std::uint32_t message, std::u
         return 0;
     }
     if (message == platform::WmCommand) {
+        CatchUpSettings();
         RunCommand(static_cast<std::uint32_t>(wParam & 0xFFFF));
         return 0;
     }
     if (message == TrayCallbackMessage) {
         // No notification version is set, so lParam is the mouse message itself.
-        if (lParam == platform::WmRButtonUp || lParam == platform::WmContextMenu)
+        if (lParam == platform::WmRButtonUp || lParam == platform::WmContextMenu) {
+            CatchUpSettings();
             ShowTrayMenu();
-        else if (lParam == platform::WmLButtonDblClk)
+        } else if (lParam == platform::WmLButtonDblClk) {
+            CatchUpSettings();
             ToggleEnabled();
+        }
         return 0;
     }
     // Explorer restarted and the notification area is new, or the icon is still to be added: put it there.

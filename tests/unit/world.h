@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "keepawake/keepawake.h"
+#include "settings/settings.h"
 #include "state/state.h"
 #include "tests/fake/fake.h"
 
@@ -11,11 +12,12 @@ struct World : ::testing::Test {
         fake::Reset();
         Settings.Enabled = 1;
         Settings.IntervalSec = 30;
-        Settings.DroppedDrives.clear();
         RemadeMarkers.clear();
         AppPaths = {u"C:\\K\\Kestrun.exe", u"C:\\K\\config.ini", u"C"};
         platform::InitializeCriticalSection(&SettingsLock);
         ReplaceTargetDrives(u"");
+        Settings.DroppedDrives.clear();
+        SettingsFileUnread = false;
         StopEvent = platform::CreateEventW(true, false);
         WakeEvent = platform::CreateEventW(false, false);
     }
