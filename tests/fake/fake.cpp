@@ -62,7 +62,7 @@ bool Begin(const std::string& name, const std::u16string& arg = u"", std::uint32
     bool fail = false;
     const std::vector<fake::Fault> faults = fake::Faults;  // an action may change them
     for (const fake::Fault& f : faults) {
-        if (f.Call != name || !(nth == f.Nth || (f.Sticky && nth > f.Nth)))
+        if (f.Call != name || nth < f.Nth || nth - f.Nth >= f.Times)
             continue;
         if (f.Before) {
             f.Before();
@@ -124,7 +124,8 @@ Handle CreateMutexW(bool, const std::u16string& name, std::uint32_t* error) {
 bool SetDefaultDllDirectories(std::uint32_t flags) { return !Begin("SetDefaultDllDirectories", Decimal(flags)); }
 std::uint32_t SetErrorMode(std::uint32_t mode) { return Begin("SetErrorMode", Decimal(mode)); }
 bool SetCurrentDirectoryW(const std::u16string& path) { return !Begin("SetCurrentDirectoryW", path); }
-std::uint32_t GetSystemWindowsDirectoryW(char16_t* to, std::uint32_t) { return Copy(to, u"C:\\Windows"); }
+// As some systems spell it.
+std::uint32_t GetSystemWindowsDirectoryW(char16_t* to, std::uint32_t) { return Copy(to, u"c:\\windows"); }
 std::uint32_t GetSystemDirectoryW(char16_t* to, std::uint32_t) { return Copy(to, u"C:\\Windows\\System32"); }
 
 std::uint32_t GetModuleFileNameW(Handle, char16_t* to, std::uint32_t) { return Copy(to, u"C:\\K\\Kestrun.exe"); }

@@ -25,14 +25,15 @@ struct File {
     bool Written = false;             // another program has it open for writing
 };
 
-// A fault on the Nth call (1-based) of `Call`: it fails with `Error`, or with
-// ShortBy > 0 a write succeeds short by that many bytes, or Before runs first
-// and the call goes on. Sticky faults hit every later call too.
+// A fault on the Nth call (1-based) of `Call` and the Times - 1 after it: it
+// fails with `Error`, or with ShortBy > 0 a write succeeds short by that many
+// bytes, or Before runs first and the call goes on.
+constexpr int Ever = 1 << 30;
 struct Fault {
     std::string Call;
     int Nth = 1;
     std::uint32_t Error = 0;
-    bool Sticky = false;
+    int Times = 1;
     std::uint32_t ShortBy = 0;
     std::function<void()> Before;
 };
@@ -47,9 +48,9 @@ inline std::uint64_t Now = 0;             // the virtual clock, in ms
 inline std::multimap<std::uint64_t, std::function<void()>> Timed;  // run when the clock reaches them
 inline int LockViolations = 0;  // platform calls made while holding a critical section
 
-// `action` runs just before the Nth call of `call` (and every later one with `sticky`).
-inline Fault Before(std::string call, int nth, std::function<void()> action, bool sticky = false) {
-    return {std::move(call), nth, 0, sticky, 0, std::move(action)};
+// `action` runs just before the Nth call of `call` (and the times - 1 after it).
+inline Fault Before(std::string call, int nth, std::function<void()> action, int times = 1) {
+    return {std::move(call), nth, 0, times, 0, std::move(action)};
 }
 
 void Reset();

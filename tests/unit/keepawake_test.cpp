@@ -46,7 +46,8 @@ struct Worker : World {
         fake::Faults = faults;
         for (const char* call : {"ReadFile", "WriteFile", "DeleteFileW"})
             fake::Faults.push_back(Before(
-                call, 1, [&events, call] { events += " " + (call[0] + std::to_string(fake::Now / 1000)); }, true));
+                call, 1, [&events, call] { events += " " + (call[0] + std::to_string(fake::Now / 1000)); },
+                fake::Ever));
         if (at.second)
             fake::Timed.insert(at);
         fake::Timed.emplace(70000, [] { platform::SetEvent(StopEvent); });
@@ -84,14 +85,15 @@ TEST_F(Worker, PassReadsEveryMarkerWholeAndUnbufferedAndADropLeavesNone) {
     const std::string whole = "E:\\.kestrun.dat 6 4096, | W0 R0 = 4096";
     const std::string marker = "E:\\.kestrun.dat 6 4096, |";
     const std::string folder = "E:\\.kestrun 12 0, E:\\.kestrun\\.kestrun.dat 6 4096, |";
-    const fake::Fault held = {"DeleteFileW", 1, 32, true};  // a scanner has the marker open
+    const fake::Fault held = {"DeleteFileW", 1, 32, fake::Ever};     // a scanner has the marker open
+    const fake::Fault protect = {"DeleteFileW", 1, 19, fake::Ever};  // a write-protected card
     // E's files before, a fault, whether E was dropped; E's files and events after
     const std::tuple<Files, fake::Fault, bool, std::string> cases[] = {
         {{}, {}, false, whole},
         {{{E, {"user's", 0x20}}}, {}, false, "E:\\.kestrun.dat 20 6, | R0 = 6"},
         {{{E, {"", 0x6}}}, {}, false, "E:\\.kestrun.dat 6 4096, | D0 W0 R0 = 4096"},  // ours, cut short
         {{{E, Marker}}, Make(&fake::Drive::ReadOnly), false, marker + " R0 = 4096"},
-        {{}, {"WriteFile", 1, 0, false, 96}, false, "| W0 D0 = 0"},  // a full drive
+        {{}, {"WriteFile", 1, 0, 1, 96}, false, "| W0 D0 = 0"},  // a full drive
         {{}, Make(&fake::Drive::Compressed), false, whole},
         {{}, Make(&fake::Drive::FilesOnlyInFolders), false, folder + " W0 R0 = 4096"},
         {InFolder, {}, false, folder + " R0 = 4096"},
@@ -100,7 +102,7 @@ TEST_F(Worker, PassReadsEveryMarkerWholeAndUnbufferedAndADropLeavesNone) {
         {InFolder, {}, true, "| D0 = 0"},
         {{{E, Marker}, *InFolder.begin()}, {}, true, "| D0 = 0"},  // and the empty folder goes too
         {{{E, {"", 0x27}}}, held, true, "E:\\.kestrun.dat 26 0, | D0 D0 = 0, still to delete"},  // it stays hidden
-        {{{E, Marker}}, {"DeleteFileW", 1, 19, true}, true, marker + " D0 = 0"},  // a write-protected card: let go
+        {{{E, Marker}}, protect, true, marker + " D0 = 0"},                                      // let go
     };
     for (std::size_t row = 0; row < std::size(cases); ++row) {
         const auto& [files, fault, dropped, after] = cases[row];
@@ -113,6 +115,7 @@ TEST_F(Worker, PassesFollowTheIntervalWakesAndStop) {
         fake::Files[E].Attributes = 0x806;
         fake::Drives['E'].Compressed = true;
     });
+    const fake::Fault keepsCompressing = {"DeviceIoControl", 1, 1, fake::Ever};  // new files on E stay compressed
     const std::string marker = "E:\\.kestrun.dat 6 4096, |";
     // faults, an action at a moment; E's files and events
     const std::tuple<Faults, At, std::string> cases[] = {
@@ -123,9 +126,7 @@ TEST_F(Worker, PassesFollowTheIntervalWakesAndStop) {
         {{}, {5000, [] { SetIntervalSec(60); }}, marker + " R0 R30 = 8192"},
         {{}, {50000, Exit}, "| R0 R30 D50 = 8192"},
         {{{"DeleteFileW", 1, 32}}, {10000, Drop}, "| R0 D10 D40 = 4096"},  // a refused delete is tried again
-        {{turnsCompressed, {"DeviceIoControl", 1, 1, true}},
-         {},
-         "E:\\.kestrun.dat 806 4096, | D0 W0 R0 R30 R60 = 12288"},
+        {{turnsCompressed, keepsCompressing}, {}, "E:\\.kestrun.dat 806 4096, | D0 W0 R0 R30 R60 = 12288"},
     };
     for (std::size_t row = 0; row < std::size(cases); ++row) {
         const auto& [faults, at, after] = cases[row];

@@ -41,24 +41,3 @@ TEST(SettingsText, SaveWritesUtf8) {
             "# Kestrun "
             "config\r\nEnabled=0\r\nIntervalSec=120\r\nDrives=E\xC3\xA9\xE3\x81\x82\xF0\x9F\x98\x80\xEF\xBF\xBD\r\n");
 }
-
-// Whatever step fails, the old file stays byte for byte and no temporary file is left.
-TEST_F(World, FailedSaveLeavesTheOldFile) {
-    const std::u16string path = AppPaths.SettingsFilePath, temporary = path + u".new";
-    const fake::Fault faults[] = {
-        {"CreateFileW", 1, 5},      {"WriteFile", 1, 112},        {"WriteFile", 1, 0, false, 7},
-        {"FlushFileBuffers", 1, 5}, {"MoveFileExW", 1, 32, true},
-    };
-    fake::Drives = {{'C', {}}};
-    for (const fake::Fault& fault : faults) {
-        fake::Files = {{path, {"old"}}};
-        fake::Faults = {fault};
-        fake::Calls.clear();
-        SaveSettings();
-        EXPECT_TRUE(fake::Files[path].Bytes == "old" && !fake::Files.contains(temporary)) << fault.Call;
-    }
-    // Made write-through, so that a power cut just after it does not bring the old file back.
-    fake::Faults.clear();
-    SaveSettings();
-    EXPECT_EQ(fake::Calls.back(), "MoveFileExW C:\\K\\config.ini 9");
-}
