@@ -141,7 +141,7 @@ FAULTS = [
      "drive Z: cannot be chosen", "host"),
     ("tray/window_proc.cpp", "    FlipEnabled();\n    SaveSettings();\n    UpdateTrayTip();",
      "    FlipEnabled();\n    SaveSettings();", "the tooltip still says ON after switching off", "e2e"),
-    ("tray/window_proc.cpp", "        RemoveTrayIcon();\n", "", "a dead icon stays in the tray after exit", "e2e"),
+    ("tray/window_proc.cpp", "        RemoveTrayIcon();\n", "", "a dead icon stays in the tray after exit", "host"),
     ("tray/window_proc.cpp", " || lParam == platform::WmContextMenu", "",
      "the menu cannot be opened from the keyboard", "host"),
     ("tray/window_proc.cpp", "        SetIntervalSec(IntervalChoices[command - CmdIntervalFirst]);\n        SaveSettings();",

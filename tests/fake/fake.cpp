@@ -134,7 +134,7 @@ std::int32_t CoInitializeEx(std::uint32_t) { return 0; }
 
 // The window, the shell and the menu: answered and logged, no more.
 bool DestroyWindow(Handle) { return true; }
-void PostQuitMessage(std::int32_t) {}
+void PostQuitMessage(std::int32_t) { Begin("PostQuitMessage"); }
 bool PostMessageW(Handle, std::uint32_t message, std::uintptr_t, std::intptr_t) {
     return !Begin("PostMessageW", Decimal(message));
 }
@@ -146,7 +146,9 @@ std::int32_t GetSystemMetrics(std::uint32_t) { return 16; }
 std::uintptr_t SetTimer(Handle, std::uintptr_t id, std::uint32_t) { return id; }
 bool KillTimer(Handle, std::uintptr_t) { return true; }
 
-bool Shell_NotifyIconW(std::uint32_t, const NotifyIconData&) { return true; }
+bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData&) {
+    return !Begin("Shell_NotifyIconW", Decimal(message));
+}
 
 Handle CreatePopupMenu() {
     Begin("CreatePopupMenu");
