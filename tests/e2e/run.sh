@@ -107,6 +107,7 @@ check "exit removes the icon and then ends the process at once, with exit code 0
     eval 'menu Up Return && exits_promptly && { wait "$KESTRUN"; [ $? -eq 0 ]; }'
 
 strays=$(grep -v '/\.kestrun\.dat ' "$WORK/events")
-check "nothing but markers was written on the drives" eval '[ -z "$strays" ] || { echo "$strays"; false; }'
+check "nothing but markers was written on the drives, and E's made once in both runs" \
+    eval '[ -z "$strays" ] && [ "$(grep -c "/e/\.kestrun\.dat CREATE" "$WORK/events")" -eq 1 ] || { echo "$strays"; false; }'
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -2,7 +2,6 @@
 #include <thread>
 
 #include "app/main.h"
-#include "drives/drives.h"
 #include "settings/settings.h"
 #include "tests/unit/world.h"
 #include "tray/tray.h"

@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <regex>
 
 #include "tests/unit/world.h"
