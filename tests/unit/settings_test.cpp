@@ -11,7 +11,7 @@ TEST(SettingsText, LenientRulesWhateverTheChunking) {
         "\xFF\xFEI\0n\0t\0e\0r\0v\0a\0l\0S\0e\0c\0=\0006\0000\0\r\0\n\0D\0r\0i\0v\0e\0s\0=\0E\0B\x30\x41"s;
     const std::tuple<std::string, std::int32_t, std::int32_t, std::u16string> cases[] = {
         {Bom + "Enabled=0\r\nIntervalSec=60\r\nDrives=EF\r\n", 0, 60, u"EF"},  // the first line right after the mark
-        {utf16, 1, 60, u"E\u3042\uFFFD"},                     // UTF-16 LE, a lone last byte
+        {utf16, 1, 60, u"E\u3042\uFFFD"},                                      // UTF-16 LE, a lone last byte
         {"Drives=\xF0\x9F\x98\x80\r", 1, 30, u"\U0001F600"},  // four bytes of UTF-8; a CR ends the file
         {"Drives=E\rF \r \n", 1, 30, u"E\rF"},                // a lone CR stays, the end is trimmed
         {"Drives= E\0F\n"s, 1, 30, u" E"},                    // the NUL cuts
