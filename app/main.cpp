@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr std::uint32_t LongestWorkerWaitMs = 3000;
-
 // Start-up could not make the window, an event or the worker: a program that
 // cannot be reached or does nothing is worse than none, so undo and leave.
 int GiveUp() {
@@ -55,6 +53,7 @@ int RunKestrun(platform::Handle instance) {
     if (WorkerThread == nullptr)
         return GiveUp();
     AddTrayIcon();
+    RetrySettingsLater();
 
     // GetMessageW gives -1 on failure; looping on it would spin forever.
     platform::Message message;
@@ -63,10 +62,9 @@ int RunKestrun(platform::Handle instance) {
         platform::DispatchMessageW(&message);
     }
 
-    platform::SetEvent(StopEvent);
     // A worker still in a pass (a drive slow to answer) may yet touch the lock,
     // the events and the strings: end the process with all of them in place.
-    if (platform::WaitForSingleObject(WorkerThread, LongestWorkerWaitMs) != platform::WaitObject0)
+    if (!StopKeepAwakeWorker())
         platform::ExitProcess(0);
     platform::CloseHandle(WorkerThread);
     platform::CloseHandle(StopEvent);

@@ -21,3 +21,5 @@ MarkerAction JudgeMarker(bool found, std::uint32_t attributes, std::uint64_t siz
 
 void KeepAwakePass(void* readBuffer);
 std::uint32_t KeepAwakeWorker(void* parameter);
+// Tells the worker to stop and waits for it a bounded time; false when it is still in a pass.
+bool StopKeepAwakeWorker();

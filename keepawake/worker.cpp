@@ -5,6 +5,8 @@
 
 namespace {
 
+constexpr std::uint32_t LongestWorkerWaitMs = 3000;
+
 // No buffering: a read served from the system cache would never reach the drive.
 platform::Handle OpenMarkerUnbuffered(const std::u16string& path, std::uint32_t access) {
     return platform::CreateFileW(path, access,
@@ -92,4 +94,10 @@ std::uint32_t KeepAwakeWorker(void*) {
     if (readBuffer != nullptr)
         platform::VirtualFree(readBuffer, 0, platform::MemRelease);
     return 0;
+}
+
+// A pass over a drive slow to answer may outlast the wait; its clean-up of dropped drives comes after it.
+bool StopKeepAwakeWorker() {
+    platform::SetEvent(StopEvent);
+    return platform::WaitForSingleObject(WorkerThread, LongestWorkerWaitMs) == platform::WaitObject0;
 }

@@ -93,6 +93,8 @@ constexpr std::uint32_t RegExpandSz = 2;
 // Windows, messages, menus and the notification area.
 constexpr std::uint32_t WmNull = 0x0000;
 constexpr std::uint32_t WmDestroy = 0x0002;
+constexpr std::uint32_t WmEndSession = 0x0016;
+constexpr std::intptr_t EndsessionCloseapp = 0x1;
 constexpr std::uint32_t WmContextMenu = 0x007B;
 constexpr std::uint32_t WmCommand = 0x0111;
 constexpr std::uint32_t WmLButtonDblClk = 0x0203;

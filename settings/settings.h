@@ -6,12 +6,14 @@
 #include <string_view>
 
 void LoadSettings();
-// Writes nothing while SettingsFileUnread holds.
+// Writes nothing while SettingsFileUnread holds; a save that fails leaves SettingsSavePending.
 void SaveSettings();
 // True while a settings file that is there has not been read whole since start-up.
 extern bool SettingsFileUnread;
-// Reads such a file again; true when its values have now replaced the ones in memory.
-bool RereadSettings();
+// True while the values in memory have not reached the file.
+extern bool SettingsSavePending;
+// One more try at either; true when the values in memory may have changed.
+bool SettleSettings();
 
 bool IsAutostartRegistered();
 void SetAutostartRegistered(bool registered);

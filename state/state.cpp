@@ -30,12 +30,13 @@ std::u16string SnapshotTargetDrives() {
 }
 
 // A letter that leaves the targets has its marker deleted, as when it is dropped in the menu.
-void ReplaceTargetDrives(const std::u16string& drives) {
+void ReplaceTargetDrives(const std::u16string& drives, bool chosen) {
     platform::EnterCriticalSection(&SettingsLock);
     for (const char16_t letter : Settings.TargetDrives)
         if (drives.find(letter) == std::u16string::npos)
             RememberDropped(letter);
     Settings.TargetDrives = drives;
+    Settings.UnchosenDrives = chosen ? u"" : drives;
     platform::LeaveCriticalSection(&SettingsLock);
 }
 
@@ -46,8 +47,20 @@ bool IsTargetDrive(char16_t letter) {
     return found;
 }
 
+// A marker is made only where the user chose the drive: while their settings file is unread, the
+// first-run choices stand in for it, and a marker made there would stay when the file says otherwise.
+bool MayMakeMarker(char16_t letter) {
+    platform::EnterCriticalSection(&SettingsLock);
+    const bool may = Settings.TargetDrives.find(letter) != std::u16string::npos &&
+                     Settings.UnchosenDrives.find(letter) == std::u16string::npos;
+    platform::LeaveCriticalSection(&SettingsLock);
+    return may;
+}
+
+// Whichever way it goes, the drive is now the user's own choice.
 bool ToggleTargetDrive(char16_t letter) {
     platform::EnterCriticalSection(&SettingsLock);
+    std::erase(Settings.UnchosenDrives, letter);
     std::u16string& drives = Settings.TargetDrives;
     const std::size_t at = drives.find(letter);
     const bool added = at == std::u16string::npos;

@@ -11,6 +11,8 @@ struct SettingsRecord {
     std::atomic<std::int32_t> IntervalSec{30};
     std::u16string TargetDrives;   // guarded by SettingsLock
     std::u16string DroppedDrives;  // guarded by SettingsLock: drives whose markers the worker is still to delete
+    // Guarded by SettingsLock: targets only by the first-run choices, while the user's settings file is unread.
+    std::u16string UnchosenDrives;
 };
 
 struct AppPathsRecord {
@@ -29,8 +31,10 @@ extern platform::Handle WakeEvent;
 extern platform::Handle WorkerThread;
 
 std::u16string SnapshotTargetDrives();
-void ReplaceTargetDrives(const std::u16string& drives);
+// `chosen` false: the drives are the first-run choices, standing in for a settings file not read yet.
+void ReplaceTargetDrives(const std::u16string& drives, bool chosen = true);
 bool IsTargetDrive(char16_t letter);
+bool MayMakeMarker(char16_t letter);
 bool ToggleTargetDrive(char16_t letter);
 std::u16string DroppedDrivesToClear();
 void ForgetDroppedDrive(char16_t letter);

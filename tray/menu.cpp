@@ -3,6 +3,8 @@
 #include "state/state.h"
 #include "tray/tray.h"
 
+std::vector<MenuItem> ShownMenu;
+
 std::vector<MenuItem> TrayMenuItems(std::int32_t enabled, std::int32_t intervalSec, std::u16string_view drives,
                                     const std::vector<std::u16string>& labels, std::u16string_view targets,
                                     bool autostart) {
@@ -37,8 +39,9 @@ void ShowTrayMenu() {
         labels.push_back(BusLabel(letter));
     const platform::Handle menu = platform::CreatePopupMenu();
     platform::Handle submenu = nullptr;
-    for (const MenuItem& item : TrayMenuItems(Settings.Enabled.load(), Settings.IntervalSec.load(), drives, labels,
-                                              SnapshotTargetDrives(), IsAutostartRegistered())) {
+    ShownMenu = TrayMenuItems(Settings.Enabled.load(), Settings.IntervalSec.load(), drives, labels,
+                              SnapshotTargetDrives(), IsAutostartRegistered());
+    for (const MenuItem& item : ShownMenu) {
         if (item.Kind != MenuKind::Item && submenu == nullptr)
             submenu = platform::CreatePopupMenu();
         if (item.Kind == MenuKind::Submenu) {

@@ -19,6 +19,7 @@ constexpr std::uint32_t CmdDriveFirst = 300;
 constexpr std::array<std::int32_t, 4> IntervalChoices = {15, 30, 60, 120};
 constexpr std::uintptr_t IconResourceId = 101;
 constexpr std::uintptr_t TrayIconTimer = 1;
+constexpr std::uintptr_t SettingsTimer = 2;
 
 extern platform::NotifyIconData TrayIcon;
 extern std::uint32_t TaskbarCreatedMessage;
@@ -28,6 +29,8 @@ bool AddTrayIcon();
 void UpdateTrayTip();
 void RemoveTrayIcon();
 void ShowTrayMenu();
+// Sets the window's settings timer while the settings file is not read yet or not saved yet, else stops it.
+void RetrySettingsLater();
 
 // One item of the tray menu as data, in the order the menu is built: a
 // submenu's items come first, then the submenu itself, which takes them.
@@ -40,6 +43,8 @@ struct MenuItem {
 };
 // The whole menu for a state: the candidate drives with their bus labels,
 // the targets, whether Windows starts the program. ShowTrayMenu only appends it.
+// The items of the menu shown last, as the user saw them, until a command of it is carried out.
+extern std::vector<MenuItem> ShownMenu;
 std::vector<MenuItem> TrayMenuItems(std::int32_t enabled, std::int32_t intervalSec, std::u16string_view drives,
                                     const std::vector<std::u16string>& labels, std::u16string_view targets,
                                     bool autostart);

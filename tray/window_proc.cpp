@@ -1,3 +1,6 @@
+#include <algorithm>
+
+#include "keepawake/keepawake.h"
 #include "settings/settings.h"
 #include "state/state.h"
 #include "tray/tray.h"
@@ -6,67 +9,110 @@ std::uint32_t TaskbarCreatedMessage = 0;
 
 namespace {
 
-// A settings file that could not be read at start-up is read again before the
-// user sees or changes anything; what it holds then shows and reaches the worker.
-void CatchUpSettings() {
-    if (!RereadSettings())
-        return;
-    UpdateTrayTip();
+// A few seconds: a file held at logon is read soon after it is let go, at the cost of one open a try.
+constexpr std::uint32_t SettleEveryMs = 5000;
+
+// Every change is saved (or left to the timer), shown in the tooltip when it shows there, and acted on at once.
+void Commit(bool shown) {
+    SaveSettings();
+    if (shown)
+        UpdateTrayTip();
     WakeWorker();
+    RetrySettingsLater();
 }
 
-void ToggleEnabled() {
-    FlipEnabled();
-    SaveSettings();
-    UpdateTrayTip();
-    WakeWorker();
+// The check mark the user saw on the item of `command` in the menu shown last; for a command
+// from elsewhere, the state now. A read of the settings file may change the state while the menu
+// is open (the menu's loop runs the timer): a command then does what its item showed it would do.
+bool SawChecked(std::uint32_t command, bool now) {
+    const auto item = std::ranges::find(ShownMenu, command, &MenuItem::Command);
+    return item == ShownMenu.end() ? now : item->Checked;
+}
+
+// On or off against what the user saw. The tooltip follows every change at once, a read of the
+// settings file included, so a double-click switches against what it shows.
+void SwitchEnabled(bool sawOn) {
+    if ((Settings.Enabled.load() != 0) == sawOn)
+        FlipEnabled();
+    Commit(true);
 }
 
 void RunCommand(std::uint32_t command) {
     if (command == CmdToggleEnabled) {
-        ToggleEnabled();
+        SwitchEnabled(SawChecked(command, Settings.Enabled.load() != 0));
     } else if (command == CmdToggleAutostart) {
-        SetAutostartRegistered(!IsAutostartRegistered());
+        SetAutostartRegistered(!SawChecked(command, IsAutostartRegistered()));
     } else if (command == CmdAbout) {
         platform::MessageBoxW(WindowHandle, AboutText(), u"Kestrun", platform::MbOk | platform::MbIconInformation);
     } else if (command == CmdExit) {
         platform::DestroyWindow(WindowHandle);
     } else if (command >= CmdIntervalFirst && command < CmdIntervalFirst + IntervalChoices.size()) {
         SetIntervalSec(IntervalChoices[command - CmdIntervalFirst]);
-        SaveSettings();
-        UpdateTrayTip();
-        WakeWorker();
+        Commit(true);
     } else if (command >= CmdDriveFirst && command < CmdDriveFirst + 26) {
         const char16_t letter = static_cast<char16_t>(u'A' + (command - CmdDriveFirst));
+        const bool target = IsTargetDrive(letter);
         // A dropped drive's marker is deleted by the worker, which the wake-up sends on its way.
-        ToggleTargetDrive(letter);
-        SaveSettings();
-        WakeWorker();
+        if (target == SawChecked(command, target))
+            ToggleTargetDrive(letter);
+        Commit(false);
     }
+}
+
+// One more try, with the usual pauses, before the program ends.
+void LandPendingSave() {
+    if (SettingsSavePending)
+        SaveSettings();
 }
 
 }  // namespace
 
+// One timer while the settings file is not read yet or not saved yet, none otherwise: an idle program costs nothing.
+void RetrySettingsLater() {
+    if (SettingsFileUnread || SettingsSavePending)
+        platform::SetTimer(WindowHandle, SettingsTimer, SettleEveryMs);
+    else
+        platform::KillTimer(WindowHandle, SettingsTimer);
+}
+
 std::intptr_t TrayWndProc(platform::Handle window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
     if (message == platform::WmDestroy) {
         RemoveTrayIcon();
+        LandPendingSave();
         platform::PostQuitMessage(0);
         return 0;
     }
+    // Log-off or shutdown: Windows ends the process once this returns, so what exit does is done here, the
+    // worker's clean-up of dropped drives included. Restart Manager closing the program itself (an update
+    // may replace it) while the session goes on: exit.
+    if (message == platform::WmEndSession && wParam != 0) {
+        if ((lParam & platform::EndsessionCloseapp) != 0) {
+            platform::DestroyWindow(window);
+        } else {
+            LandPendingSave();
+            StopKeepAwakeWorker();
+        }
+        return 0;
+    }
     if (message == platform::WmCommand) {
-        CatchUpSettings();
         RunCommand(static_cast<std::uint32_t>(wParam & 0xFFFF));
+        ShownMenu.clear();
         return 0;
     }
     if (message == TrayCallbackMessage) {
         // No notification version is set, so lParam is the mouse message itself.
-        if (lParam == platform::WmRButtonUp || lParam == platform::WmContextMenu) {
-            CatchUpSettings();
+        if (lParam == platform::WmRButtonUp || lParam == platform::WmContextMenu)
             ShowTrayMenu();
-        } else if (lParam == platform::WmLButtonDblClk) {
-            CatchUpSettings();
-            ToggleEnabled();
+        else if (lParam == platform::WmLButtonDblClk)
+            SwitchEnabled(Settings.Enabled.load() != 0);
+        return 0;
+    }
+    if (message == platform::WmTimer && wParam == SettingsTimer) {
+        if (SettleSettings()) {
+            UpdateTrayTip();
+            WakeWorker();
         }
+        RetrySettingsLater();
         return 0;
     }
     // Explorer restarted and the notification area is new, or the icon is still to be added: put it there.

@@ -94,6 +94,7 @@ void Reset() {
     Faults.clear();
     Calls.clear();
     Timed.clear();
+    Timers.clear();
     Menu.clear();
     Objects.clear();
     Now = 0;
@@ -133,7 +134,7 @@ std::uint32_t GetModuleFileNameW(Handle, char16_t* to, std::uint32_t) { return C
 std::int32_t CoInitializeEx(std::uint32_t) { return 0; }
 
 // The window, the shell and the menu: answered and logged, no more.
-bool DestroyWindow(Handle) { return true; }
+bool DestroyWindow(Handle) { return !Begin("DestroyWindow"); }
 void PostQuitMessage(std::int32_t) { Begin("PostQuitMessage"); }
 bool PostMessageW(Handle, std::uint32_t message, std::uintptr_t, std::intptr_t) {
     return !Begin("PostMessageW", Decimal(message));
@@ -143,8 +144,8 @@ std::int32_t MessageBoxW(Handle, const std::u16string&, const std::u16string&, s
 Handle LoadIconW(Handle, std::uintptr_t) { return New({}); }
 Handle LoadImageW(Handle, std::uintptr_t, std::uint32_t, std::int32_t, std::int32_t, std::uint32_t) { return New({}); }
 std::int32_t GetSystemMetrics(std::uint32_t) { return 16; }
-std::uintptr_t SetTimer(Handle, std::uintptr_t id, std::uint32_t) { return id; }
-bool KillTimer(Handle, std::uintptr_t) { return true; }
+std::uintptr_t SetTimer(Handle, std::uintptr_t id, std::uint32_t) { return *fake::Timers.insert(id).first; }
+bool KillTimer(Handle, std::uintptr_t id) { return fake::Timers.erase(id) > 0; }
 
 bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData&) {
     return !Begin("Shell_NotifyIconW", Decimal(message));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,7 @@ inline std::vector<std::u16string> Menu;  // items appended: menu number, check 
 inline std::uint64_t Now = 0;             // the virtual clock, in ms
 inline std::multimap<std::uint64_t, std::function<void()>> Timed;  // run when the clock reaches them
 inline int LockViolations = 0;  // platform calls made while holding a critical section
+inline std::set<std::uintptr_t> Timers;  // the window's timers that are set
 
 // `action` runs just before the Nth call of `call` (and the times - 1 after it).
 inline Fault Before(std::string call, int nth, std::function<void()> action, int times = 1) {

@@ -29,43 +29,61 @@ TEST_F(World, WorkerAndMainThreadShareTheSettingsSafely) {
     worker.join();
 }
 
-// What the user set, through start-up and one input after it: a safe start and one instance
-// first, then the settings file read, never written over while it could not be read, saved in
-// full or not at all, and every change saved and acted on at once.
+// What the user set, through start-up and the inputs after it: a safe start and one instance first, then
+// the settings file read, never written over while it could not be read, saved in full or not at all, a
+// save held off landed later, and every change saved and acted on as the user saw it.
 TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
     const std::u16string config = u"C:\\Users\\Tester\\AppData\\Roaming\\Kestrun\\config.ini";
     const fake::File user = {"Enabled=0\nIntervalSec=60\nDrives=FEF", 0x80, true};  // an editor has it open
-    const std::uint32_t command = platform::WmCommand;
-    const std::uint32_t tray = TrayCallbackMessage;                            // with a mouse message
+    struct Input {
+        std::uint32_t Message;
+        std::uintptr_t WParam;
+        std::intptr_t LParam;
+    };
+    const std::uint32_t tray = TrayCallbackMessage;  // with a mouse message
+    const Input tick = {platform::WmTimer, SettingsTimer, 0};
+    const Input logoff = {platform::WmEndSession, 1, 0};
+    const auto choose = [](std::uintptr_t command) { return Input{platform::WmCommand, command, 0}; };
+    const fake::Fault held = {"CreateFileW", 1, 32, 10};      // through start-up's tries
+    const fake::Fault heldSave = {"MoveFileExW", 1, 32, 7};   // through the start-up save's tries
+    const fake::Fault readUnderMenu = fake::Before("TrackPopupMenu", 1, [tick] { TrayWndProc(nullptr, tick.Message, tick.WParam, 0); });
     const std::string replaced = "MoveFileExW " + fake::Ascii(config) + " 9";  // in one step, written through
-    // a fault; an input after start-up; whether it started | Enabled, IntervalSec, TargetDrives, -the drives
-    // whose markers are to go | the settings file, and whether the worker was woken
-    const std::tuple<fake::Fault, std::uint32_t, std::uintptr_t, std::string> cases[] = {
-        {{"CreateMutexW", 1, 183}, 0, 0, "no | 1 30  | the user's"},  // another instance runs
-        {{"CreateMutexW", 1, 5}, 0, 0, "no | 1 30  | the user's"},    // ... started as administrator
-        {{}, 0, 0, "yes | 0 60 FEF | saved"},
-        {{"CreateFileW", 1, 32}, 0, 0, "yes | 0 60 FEF | saved"},      // held a moment
-        {{"CreateFileW", 1, 2}, 0, 0, "yes | 1 30 EFJKMZ | saved"},    // no file: the external drives
-        {{"WriteFile", 1, 112}, 0, 0, "yes | 0 60 FEF | the user's"},  // the save fails at any step
-        {{"WriteFile", 1, 0, 1, 7}, 0, 0, "yes | 0 60 FEF | the user's"},
-        {{"FlushFileBuffers", 1, 5}, 0, 0, "yes | 0 60 FEF | the user's"},
-        {{"MoveFileExW", 1, 32, fake::Ever}, 0, 0, "yes | 0 60 FEF | the user's"},
-        {{"MoveFileExW", 1, 32, 3}, 0, 0, "yes | 0 60 FEF | saved"},                      // a scanner holds it a while
-        {{"CreateFileW", 1, 32, 10}, command, 305, "yes | 0 60 EF -JKMZ | saved woken"},  // held at start-up
-        {{"ReadFile", 1, 23}, tray, 0x205, "yes | 0 60 FEF -JKMZ | the user's woken"},    // read again for the menu
-        {{"ReadFile", 1, 23, fake::Ever}, command, 305, "yes | 1 30 EJKMZ -F | the user's woken"},  // never read
-        {{}, command, 0x50064, "yes | 1 60 FEF | saved woken"},  // on; the high word is ignored
-        {{}, command, 203, "yes | 0 120 FEF | saved woken"},
-        {{}, command, 325, "yes | 0 60 FEFZ | saved woken"},
-        {{}, command, 305, "yes | 0 60 EF | saved woken"},  // only the first F goes
-        {{}, tray, 0x202, "yes | 0 60 FEF | saved"},        // a single click
-        {{}, command, 204, "yes | 0 60 FEF | saved"},
+    // faults; the inputs after start-up | whether it started | Enabled, IntervalSec, TargetDrives, -the drives
+    // whose markers are to go | the settings file; the worker woken or stopped, the window closed, the timer set
+    const std::tuple<std::vector<fake::Fault>, std::vector<Input>, std::string> cases[] = {
+        {{{"CreateMutexW", 1, 183}}, {}, "no | 1 30  | the user's"},  // another instance runs
+        {{{"CreateMutexW", 1, 5}}, {}, "no | 1 30  | the user's"},    // ... started as administrator
+        {{}, {}, "yes | 0 60 FEF | saved"},
+        {{{"CreateFileW", 1, 32}}, {}, "yes | 0 60 FEF | saved"},               // held a moment
+        {{{"CreateFileW", 1, 2}}, {}, "yes | 1 30 EFJKMZ | saved"},             // no file: the external drives
+        {{{"WriteFile", 1, 112}}, {}, "yes | 0 60 FEF | the user's ticking"},  // the save fails at any step
+        {{{"WriteFile", 1, 0, 1, 7}}, {}, "yes | 0 60 FEF | the user's ticking"},
+        {{{"FlushFileBuffers", 1, 5}}, {}, "yes | 0 60 FEF | the user's ticking"},
+        {{{"MoveFileExW", 1, 32, fake::Ever}}, {tick}, "yes | 0 60 FEF | the user's ticking"},
+        {{{"MoveFileExW", 1, 32, 3}}, {}, "yes | 0 60 FEF | saved"},  // a scanner holds it a while
+        {{heldSave}, {tick}, "yes | 0 60 FEF | saved"},               // ... or longer: it lands later
+        {{heldSave}, {logoff}, "yes | 0 60 FEF | saved stopped ticking"},
+        {{heldSave}, {{platform::WmDestroy, 0, 0}}, "yes | 0 60 FEF | saved ticking"},  // exit
+        {{{"ReadFile", 1, 23}}, {tick}, "yes | 0 60 FEF -JKMZ | saved woken"},  // unread at start-up
+        {{{"ReadFile", 1, 23, fake::Ever}}, {choose(305), tick, logoff},
+         "yes | 1 30 EJKMZ -F | the user's woken stopped ticking"},
+        {{held}, {{tray, 0, 0x203}, tick}, "yes | 0 60 FEF -JKMZ | saved woken"},  // off, as the tooltip said ON
+        {{held}, {choose(305), choose(203), tick}, "yes | 0 120 E -FJKMZ | saved woken"},  // the user's on top
+        {{held, readUnderMenu}, {{tray, 0, 0x205}, choose(309)}, "yes | 0 60 FEF -JKMZ | saved woken"},
+        {{}, {{platform::WmEndSession, 1, platform::EndsessionCloseapp}}, "yes | 0 60 FEF | saved closed"},
+        {{}, {choose(0x50064)}, "yes | 1 60 FEF | saved woken"},  // on; the high word is ignored
+        {{}, {choose(203)}, "yes | 0 120 FEF | saved woken"},
+        {{}, {choose(325)}, "yes | 0 60 FEFZ | saved woken"},
+        {{}, {choose(305)}, "yes | 0 60 EF | saved woken"},  // only the first F goes
+        {{}, {{tray, 0, 0x202}}, "yes | 0 60 FEF | saved"},  // a single click
+        {{}, {choose(204)}, "yes | 0 60 FEF | saved"},
     };
     // Before anything loads a DLL, a planted one is out of reach; before any drive is touched, no error
     // box for an empty card reader and no current directory on a target. Another instance: nothing more.
     const Lines first = {"SetDefaultDllDirectories 2048", "CreateMutexW Kestrun_SingleInstance_Mutex", "SetErrorMode 1",
                          "SetCurrentDirectoryW C:\\Windows\\System32"};
-    for (const auto& [fault, message, param, outcome] : cases) {
+    const auto set = [](platform::Handle event) { return platform::WaitForSingleObject(event, 0) == 0; };
+    for (const auto& [faults, inputs, outcome] : cases) {
         TearDown();
         SetUp();
         // Types: 2 removable, 3 fixed, 4 remote, 5 CD-ROM, 6 RAM disk, 0 unknown. Buses: 1 SCSI,
@@ -74,24 +92,31 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
                         {'I', {3, 17}}, {'J', {3, 12}}, {'K', {3, 4}}, {'L', {3, 3}}, {'M', {3, 13}}, {'N', {3, 8}},
                         {'O', {3, 0}},  {'R', {6, 7}},  {'S', {3, 1}}, {'U', {0, 7}}, {'Z', {2, 0}}};
         fake::Files = {{config, user}};
-        fake::Faults = {fault};
+        fake::Faults = faults;
+        WorkerThread = StopEvent;                        // a worker that ends as soon as it is told to
         platform::DeleteCriticalSection(&SettingsLock);  // as the process starts: start-up makes it
         const bool started = StartKestrun(nullptr);
-        if (!started)
+        if (started) {  // as the program's life goes on
+            AddTrayIcon();
+            RetrySettingsLater();
+        } else {
             platform::InitializeCriticalSection(&SettingsLock);
-        if (message != 0)
-            TrayWndProc(nullptr, message, message == tray ? 0 : param, message == tray ? param : 0);
+        }
+        for (const Input& input : inputs)
+            TrayWndProc(nullptr, input.Message, input.WParam, input.LParam);
         const std::string& bytes = fake::Files[config].Bytes;
         const std::string dropped = fake::Ascii(DroppedDrivesToClear());
         const bool saved =
             bytes == FormatSettingsFile(Settings.Enabled, Settings.IntervalSec, SnapshotTargetDrives()) &&
             std::ranges::count(fake::Calls, replaced) > 0;
-        const bool woken = platform::WaitForSingleObject(WakeEvent, 0) == platform::WaitObject0;
-        const std::string file = bytes == user.Bytes ? " | the user's" : saved ? " | saved" : " | " + bytes;
-        EXPECT_EQ((started ? "yes | " : "no | ") + State() + (dropped.empty() ? "" : " -" + dropped) + file +
-                      (woken ? " woken" : ""),
-                  outcome)
-            << fault.Call << message << param;
+        std::string after = bytes == user.Bytes ? " | the user's" : saved ? " | saved" : " | " + bytes;
+        after += set(WakeEvent) ? " woken" : "";
+        after += set(StopEvent) ? " stopped" : "";
+        after += std::ranges::count(fake::Calls, "DestroyWindow") > 0 ? " closed" : "";
+        after += fake::Timers.contains(SettingsTimer) ? " ticking" : "";
+        EXPECT_EQ((started ? "yes | " : "no | ") + State() + (dropped.empty() ? "" : " -" + dropped) + after, outcome)
+            << outcome;
+        EXPECT_TRUE(!started || TrayIcon.Tip == TrayTipText(Settings.Enabled, Settings.IntervalSec)) << "the tooltip";
         EXPECT_FALSE(fake::Files.contains(config + u".new")) << "a temporary file left beside the settings";
         const std::size_t calls = started ? first.size() : 2;
         EXPECT_EQ(Lines(fake::Calls.begin(), fake::Calls.begin() + calls), Lines(first.begin(), first.begin() + calls));

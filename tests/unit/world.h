@@ -18,6 +18,7 @@ struct World : ::testing::Test {
         ReplaceTargetDrives(u"");
         Settings.DroppedDrives.clear();
         SettingsFileUnread = false;
+        SettingsSavePending = false;
         StopEvent = platform::CreateEventW(true, false);
         WakeEvent = platform::CreateEventW(false, false);
     }
