@@ -35,18 +35,15 @@ TEST_F(World, WorkerAndMainThreadShareTheSettingsSafely) {
 TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
     const std::u16string config = u"C:\\Users\\Tester\\AppData\\Roaming\\Kestrun\\config.ini";
     const fake::File user = {"Enabled=0\nIntervalSec=60\nDrives=FEF", 0x80, true};  // an editor has it open
-    struct Input {
-        std::uint32_t Message;
-        std::uintptr_t WParam;
-        std::intptr_t LParam;
-    };
-    const std::uint32_t tray = TrayCallbackMessage;  // with a mouse message
+    using Input = std::tuple<std::uint32_t, std::uintptr_t, std::intptr_t>;         // a message, wParam, lParam
+    const std::uint32_t tray = TrayCallbackMessage;                                 // with a mouse message
     const Input tick = {platform::WmTimer, SettingsTimer, 0};
     const Input logoff = {platform::WmEndSession, 1, 0};
     const auto choose = [](std::uintptr_t command) { return Input{platform::WmCommand, command, 0}; };
-    const fake::Fault held = {"CreateFileW", 1, 32, 10};      // through start-up's tries
-    const fake::Fault heldSave = {"MoveFileExW", 1, 32, 7};   // through the start-up save's tries
-    const fake::Fault readUnderMenu = fake::Before("TrackPopupMenu", 1, [tick] { TrayWndProc(nullptr, tick.Message, tick.WParam, 0); });
+    const fake::Fault held = {"CreateFileW", 1, 32, 10};     // through start-up's tries
+    const fake::Fault heldSave = {"MoveFileExW", 1, 32, 7};  // through the start-up save's tries
+    const fake::Fault readUnderMenu =
+        fake::Before("TrackPopupMenu", 1, [] { TrayWndProc(nullptr, platform::WmTimer, SettingsTimer, 0); });
     const std::string replaced = "MoveFileExW " + fake::Ascii(config) + " 9";  // in one step, written through
     // faults; the inputs after start-up | whether it started | Enabled, IntervalSec, TargetDrives, -the drives
     // whose markers are to go | the settings file; the worker woken or stopped, the window closed, the timer set
@@ -54,22 +51,24 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         {{{"CreateMutexW", 1, 183}}, {}, "no | 1 30  | the user's"},  // another instance runs
         {{{"CreateMutexW", 1, 5}}, {}, "no | 1 30  | the user's"},    // ... started as administrator
         {{}, {}, "yes | 0 60 FEF | saved"},
-        {{{"CreateFileW", 1, 32}}, {}, "yes | 0 60 FEF | saved"},               // held a moment
-        {{{"CreateFileW", 1, 2}}, {}, "yes | 1 30 EFJKMZ | saved"},             // no file: the external drives
-        {{{"WriteFile", 1, 112}}, {}, "yes | 0 60 FEF | the user's ticking"},  // the save fails at any step
-        {{{"WriteFile", 1, 0, 1, 7}}, {}, "yes | 0 60 FEF | the user's ticking"},
+        {{{"CreateFileW", 1, 32}}, {}, "yes | 0 60 FEF | saved"},                  // held a moment
+        {{{"CreateFileW", 1, 2}}, {}, "yes | 1 30 EFJKMZ | saved"},                // no file: the external drives
+        {{{"WriteFile", 1, 0, 1, 7}}, {}, "yes | 0 60 FEF | the user's ticking"},  // the save fails at any step
         {{{"FlushFileBuffers", 1, 5}}, {}, "yes | 0 60 FEF | the user's ticking"},
-        {{{"MoveFileExW", 1, 32, fake::Ever}}, {tick}, "yes | 0 60 FEF | the user's ticking"},
         {{{"MoveFileExW", 1, 32, 3}}, {}, "yes | 0 60 FEF | saved"},  // a scanner holds it a while
         {{heldSave}, {tick}, "yes | 0 60 FEF | saved"},               // ... or longer: it lands later
         {{heldSave}, {logoff}, "yes | 0 60 FEF | saved stopped ticking"},
         {{heldSave}, {{platform::WmDestroy, 0, 0}}, "yes | 0 60 FEF | saved ticking"},  // exit
-        {{{"ReadFile", 1, 23}}, {tick}, "yes | 0 60 FEF -JKMZ | saved woken"},  // unread at start-up
-        {{{"ReadFile", 1, 23, fake::Ever}}, {choose(305), tick, logoff},
+        {{{"ReadFile", 1, 23}}, {tick}, "yes | 0 60 FEF -JKMZ | saved woken"},          // unread at start-up
+        {{{"ReadFile", 1, 23, fake::Ever}},
+         {choose(305), tick, logoff},
          "yes | 1 30 EJKMZ -F | the user's woken stopped ticking"},
         {{held}, {{tray, 0, 0x203}, tick}, "yes | 0 60 FEF -JKMZ | saved woken"},  // off, as the tooltip said ON
-        {{held}, {choose(305), choose(203), tick}, "yes | 0 120 E -FJKMZ | saved woken"},  // the user's on top
-        {{held, readUnderMenu}, {{tray, 0, 0x205}, choose(309)}, "yes | 0 60 FEF -JKMZ | saved woken"},
+        {{held},
+         {choose(305), choose(303), choose(203), tick},
+         "yes | 0 120 ED -FJKMZ | saved woken"},  // the user's on top
+        {{held, readUnderMenu}, {{tray, 0, 0x205}, choose(309)}, "yes | 0 60 FEF -JKMZ | saved woken"},  // as seen
+        {{held, readUnderMenu}, {{tray, 0, 0x205}, choose(100)}, "yes | 0 60 FEF -JKMZ | saved woken"},
         {{}, {{platform::WmEndSession, 1, platform::EndsessionCloseapp}}, "yes | 0 60 FEF | saved closed"},
         {{}, {choose(0x50064)}, "yes | 1 60 FEF | saved woken"},  // on; the high word is ignored
         {{}, {choose(203)}, "yes | 0 120 FEF | saved woken"},
@@ -102,8 +101,8 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         } else {
             platform::InitializeCriticalSection(&SettingsLock);
         }
-        for (const Input& input : inputs)
-            TrayWndProc(nullptr, input.Message, input.WParam, input.LParam);
+        for (const auto& [message, wParam, lParam] : inputs)
+            TrayWndProc(nullptr, message, wParam, lParam);
         const std::string& bytes = fake::Files[config].Bytes;
         const std::string dropped = fake::Ascii(DroppedDrivesToClear());
         const bool saved =
