@@ -3,10 +3,12 @@
 //   driver delete-icon      removes Kestrun's icon from the shell, as a restarting Explorer loses it
 //   driver taskbar-created  broadcasts what a restarted Explorer announces
 //   driver close-box        presses OK in Kestrun's message box
+//   driver lock PATH MS     holds PATH open, sharing nothing, for MS milliseconds once it says "locked"
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string_view>
 
 namespace {
@@ -32,6 +34,13 @@ BOOL CALLBACK PrintTooltip(HWND window, LPARAM) {
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring_view verb = argc > 1 ? argv[1] : L"";
+    if (verb == L"lock" && argc == 4) {
+        const HANDLE file = CreateFileW(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        std::puts(file != INVALID_HANDLE_VALUE ? "locked" : "not locked");
+        std::fflush(stdout);
+        Sleep(std::wcstoul(argv[3], nullptr, 10));
+        return 0;
+    }
     if (verb == L"tooltip") {
         GetWindowThreadProcessId(FindWindowW(L"Shell_TrayWnd", nullptr), &Shell);
         EnumWindows(PrintTooltip, 0);

@@ -98,7 +98,15 @@ check "a real double-click on the icon switches keeping-awake off, and the toolt
 check "exit by the real menu ends the process, with exit code 0, despite the hung read" \
     eval 'menu Up Return && { eventually ended || eventually ended; } && { wait "$KESTRUN"; [ $? -eq 0 ]; }'
 
+# Another program holds the settings file as Kestrun starts: it runs on the first-run choices without
+# making E's marker, and reads the file once it is let go, with no click.
+rm "$D/e/.kestrun.dat"
+printf 'Drives=F\r\nIntervalSec=60\r\n' >"$CONFIG"
+exec {held}< <(win 'C:\k\driver.exe' lock "C:\\users\\$(whoami)\\AppData\\Roaming\\Kestrun\\config.ini" 4000)
+read -r -t 30 -u "$held" locked
 start
+check "a settings file held at start-up is read once let go: F's marker, and none made on the first-run E" \
+    eval '[[ $locked == locked* ]] && eventually settings 1 60 F && eventually marker f && no_marker e'
 check "the about box opens from the real menu and closes" \
     eval 'menu Up Up Return && eventually win "C:\\k\\driver.exe" close-box && eventually eval "! menu_open"'
 # Wine takes about 2 s to remove the last icon; then the process must end at once, not after the 3 s wait.
@@ -107,7 +115,7 @@ check "exit removes the icon and then ends the process at once, with exit code 0
     eval 'menu Up Return && exits_promptly && { wait "$KESTRUN"; [ $? -eq 0 ]; }'
 
 strays=$(grep -v '/\.kestrun\.dat ' "$WORK/events")
-check "nothing but markers was written on the drives, and E's made once in both runs" \
+check "nothing but markers was written on the drives, and E's made once in all" \
     eval '[ -z "$strays" ] && [ "$(grep -c "/e/\.kestrun\.dat CREATE" "$WORK/events")" -eq 1 ] || { echo "$strays"; false; }'
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
