@@ -9,6 +9,12 @@ namespace {
 
 bool IsRemovable(char16_t letter) { return platform::GetDriveTypeW(DriveRootPath(letter)) == platform::DriveRemovable; }
 
+constexpr std::uint32_t DosDeviceUnits = 1024;  // far more than a device's name takes
+
+// SUBST makes a letter whose target is a path (\??\C:\Users\me\Media), where a drive's is a
+// device (\Device\HarddiskVolume3).
+bool IsFolderLetter(std::u16string_view dosDeviceTarget) { return dosDeviceTarget.starts_with(u"\\??\\"); }
+
 // STORAGE_DEVICE_DESCRIPTOR: Version, Size, four type bytes, four offsets, then BusType.
 constexpr std::size_t BusTypeOffset = 28;
 constexpr std::uint32_t QuerySize = 12;  // STORAGE_PROPERTY_QUERY, all zero: device property, standard query
@@ -33,6 +39,20 @@ bool MayKeepAwake(char16_t letter, std::uint32_t driveType, std::u16string_view 
             driveType == platform::DriveFixed);
 }
 
+// Windows reports a SUBST letter with the type of the drive below it. Such a letter is no drive of its
+// own: reading it, or leaving a marker in it, would touch a folder of another drive, maybe the Windows one.
+// A target too long for the buffer is no device's name either.
+std::uint32_t QueryDriveType(char16_t letter) {
+    const std::uint32_t type = platform::GetDriveTypeW(DriveRootPath(letter));
+    if (type == platform::DriveNoRootDir)
+        return type;
+    char16_t target[DosDeviceUnits] = {};
+    const bool folder = platform::QueryDosDeviceW(std::u16string{letter, u':'}, target, DosDeviceUnits) != 0
+                            ? IsFolderLetter(target)
+                            : platform::GetLastError() == platform::ErrorInsufficientBuffer;
+    return folder ? platform::DriveNoRootDir : type;
+}
+
 std::u16string ListCandidateDrives() {
     std::u16string candidates;
     const std::uint32_t present = platform::GetLogicalDrives();
@@ -40,7 +60,7 @@ std::u16string ListCandidateDrives() {
         if ((present & (1u << i)) == 0)
             continue;
         const char16_t letter = static_cast<char16_t>(u'A' + i);
-        const std::uint32_t type = platform::GetDriveTypeW(DriveRootPath(letter));
+        const std::uint32_t type = QueryDriveType(letter);
         if (type != platform::DriveUnknown && MayKeepAwake(letter, type, AppPaths.SystemDriveLetter))
             candidates.push_back(letter);
     }

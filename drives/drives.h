@@ -7,6 +7,8 @@
 // The drive's root path: the letter, a colon and a backslash (E:\ for E).
 std::u16string DriveRootPath(char16_t letter);
 
+// The drive's type, or DRIVE_NO_ROOT_DIR for a letter that is only a folder (SUBST).
+std::uint32_t QueryDriveType(char16_t letter);
 std::u16string ListCandidateDrives();
 std::uint32_t QueryBusType(char16_t letter);
 std::u16string BusLabel(char16_t letter);

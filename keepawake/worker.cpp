@@ -32,8 +32,7 @@ platform::Handle OpenMarker(const std::u16string& path) {
 // marker, is let go; any other stays while its marker is held by another program.
 void RemoveDroppedMarkers() {
     for (const char16_t letter : DroppedDrivesToClear())
-        if (!MayKeepAwake(letter, platform::GetDriveTypeW(DriveRootPath(letter)), AppPaths.SystemDriveLetter) ||
-            RemoveMarker(letter))
+        if (!MayKeepAwake(letter, QueryDriveType(letter), AppPaths.SystemDriveLetter) || RemoveMarker(letter))
             ForgetDroppedDrive(letter);
 }
 
@@ -42,7 +41,7 @@ void RemoveDroppedMarkers() {
 void KeepAwakePass(void* readBuffer) {
     const std::u16string targets = SnapshotTargetDrives();
     for (const char16_t letter : targets) {
-        if (!MayKeepAwake(letter, platform::GetDriveTypeW(DriveRootPath(letter)), AppPaths.SystemDriveLetter))
+        if (!MayKeepAwake(letter, QueryDriveType(letter), AppPaths.SystemDriveLetter))
             continue;
         std::u16string path = EnsureMarker(letter);
         if (path.empty())

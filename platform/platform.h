@@ -232,6 +232,7 @@ std::uint32_t GetLastError();
 // kernel32: drives, devices and files.
 std::uint32_t GetLogicalDrives();
 std::uint32_t GetDriveTypeW(const std::u16string& rootPath);
+std::uint32_t QueryDosDeviceW(const std::u16string& deviceName, char16_t* targetPath, std::uint32_t size);
 bool GetFileAttributesExW(const std::u16string& path, std::uint32_t infoLevel, FileAttributeData* data);
 bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes);
 Handle CreateFileW(const std::u16string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,

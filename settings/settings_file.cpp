@@ -41,9 +41,8 @@ platform::Handle OpenSettingsFile(const std::u16string& path, int attempts, std:
 }
 
 // Reads the file in chunks through the lenient reader. Only "file not found"
-// and "path not found" mean there is no file; a file refused for its byte
-// order counts as missing too. Any other failure, at the open or part-way
-// through, leaves a file that is there but could not be read whole.
+// and "path not found" mean there is no file. Any other failure, at the open
+// or part-way through, leaves a file that is there but could not be read whole.
 FileState ReadSettingsFile(const std::u16string& path, int attempts, SettingsValues& values) {
     std::uint32_t error = 0;
     const platform::Handle file = OpenSettingsFile(path, attempts, error);
@@ -54,14 +53,12 @@ FileState ReadSettingsFile(const std::u16string& path, int attempts, SettingsVal
     std::vector<char> chunk(ChunkSize);
     std::uint32_t got = 0;
     bool whole = true;
-    while (reader.Order != SettingsReader::ByteOrder::Refused &&
-           (whole = platform::ReadFile(file, chunk.data(), ChunkSize, &got)) && got > 0)
+    while ((whole = platform::ReadFile(file, chunk.data(), ChunkSize, &got)) && got > 0)
         FeedSettingsBytes(reader, std::string_view(chunk.data(), got));
     platform::CloseHandle(file);
     if (!whole)
         return FileState::Unreadable;
-    if (!FinishSettingsBytes(reader))
-        return FileState::Missing;
+    FinishSettingsBytes(reader);
     values = reader.Values;
     return FileState::Read;
 }

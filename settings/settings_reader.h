@@ -13,7 +13,7 @@
 constexpr std::size_t PieceUnits = 511;
 
 struct SettingsReader {
-    enum class ByteOrder { Undecided, Utf8, Utf16Le, Refused } Order = ByteOrder::Undecided;
+    enum class ByteOrder { Undecided, Utf8, Utf16Le, Utf16Be } Order = ByteOrder::Undecided;
     std::string Pending;     // bytes not yet decoded: the file's first bytes, or a split sequence
     bool PendingCr = false;  // a CR that may be the start of CR LF
     std::u16string Piece;    // the line read so far, up to PieceUnits units
@@ -21,5 +21,4 @@ struct SettingsReader {
 };
 
 void FeedSettingsBytes(SettingsReader& reader, std::string_view bytes);
-// False when the byte order is refused: such a file counts as missing.
-bool FinishSettingsBytes(SettingsReader& reader);
+void FinishSettingsBytes(SettingsReader& reader);

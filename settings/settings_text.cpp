@@ -1,7 +1,7 @@
 // The settings file's text: our own codec rather than the C runtime's text
 // modes, which differ between runtimes and mangle non-ASCII text under some.
 // Reading runs the bytes through one step per rule, in this order:
-// ChooseByteOrder, DecodeUtf8 or DecodeUtf16Le, JoinCrLf, CutIntoPieces,
+// ChooseByteOrder, DecodeUtf8 or DecodeUtf16, JoinCrLf, CutIntoPieces,
 // CutAtNul, TrimLineEnd, ApplyLine.
 #include <algorithm>
 #include <limits>
@@ -165,10 +165,12 @@ std::size_t DecodeUtf8(SettingsReader& reader, const unsigned char* data, std::s
     return i;
 }
 
-std::size_t DecodeUtf16Le(SettingsReader& reader, const unsigned char* data, std::size_t size, bool atEnd) {
+// Either byte order: Notepad saves both.
+std::size_t DecodeUtf16(SettingsReader& reader, const unsigned char* data, std::size_t size, bool atEnd) {
+    const int high = reader.Order == SettingsReader::ByteOrder::Utf16Be ? 0 : 1;
     std::size_t i = 0;
     for (; i + 1 < size; i += 2)
-        JoinCrLf(reader, static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+        JoinCrLf(reader, static_cast<char16_t>((data[i + high] << 8) | data[i + 1 - high]));
     if (atEnd && i < size) {
         JoinCrLf(reader, Replacement);  // a lone last byte
         ++i;
@@ -180,7 +182,7 @@ void Decode(SettingsReader& reader, bool atEnd) {
     const auto* data = reinterpret_cast<const unsigned char*>(reader.Pending.data());
     const std::size_t size = reader.Pending.size();
     const std::size_t used = reader.Order == SettingsReader::ByteOrder::Utf8 ? DecodeUtf8(reader, data, size, atEnd)
-                                                                             : DecodeUtf16Le(reader, data, size, atEnd);
+                                                                             : DecodeUtf16(reader, data, size, atEnd);
     reader.Pending.erase(0, used);
 }
 
@@ -207,8 +209,8 @@ void ChooseByteOrder(SettingsReader& reader, bool atEnd) {
         reader.Order = SettingsReader::ByteOrder::Utf16Le;
         p.erase(0, 2);
     } else if (StartsWith(p, "\xFE\xFF")) {
-        reader.Order = SettingsReader::ByteOrder::Refused;
-        p.clear();
+        reader.Order = SettingsReader::ByteOrder::Utf16Be;
+        p.erase(0, 2);
     } else if (atEnd || !CouldStartMark(p)) {
         reader.Order = SettingsReader::ByteOrder::Utf8;
     }
@@ -217,20 +219,16 @@ void ChooseByteOrder(SettingsReader& reader, bool atEnd) {
 }  // namespace
 
 void FeedSettingsBytes(SettingsReader& reader, std::string_view bytes) {
-    if (reader.Order == SettingsReader::ByteOrder::Refused)
-        return;
     reader.Pending.append(bytes);
     if (reader.Order == SettingsReader::ByteOrder::Undecided)
         ChooseByteOrder(reader, false);
-    if (reader.Order == SettingsReader::ByteOrder::Utf8 || reader.Order == SettingsReader::ByteOrder::Utf16Le)
+    if (reader.Order != SettingsReader::ByteOrder::Undecided)
         Decode(reader, false);
 }
 
-bool FinishSettingsBytes(SettingsReader& reader) {
+void FinishSettingsBytes(SettingsReader& reader) {
     if (reader.Order == SettingsReader::ByteOrder::Undecided)
         ChooseByteOrder(reader, true);
-    if (reader.Order == SettingsReader::ByteOrder::Refused)
-        return false;
     Decode(reader, true);
     if (reader.PendingCr) {
         reader.PendingCr = false;
@@ -238,7 +236,6 @@ bool FinishSettingsBytes(SettingsReader& reader) {
     }
     if (!reader.Piece.empty())
         DeliverPiece(reader);
-    return true;
 }
 
 namespace {

@@ -235,6 +235,10 @@ std::uint32_t GetLastError() { return ::GetLastError(); }
 
 std::uint32_t GetLogicalDrives() { return ::GetLogicalDrives(); }
 std::uint32_t GetDriveTypeW(const std::u16string& rootPath) { return ::GetDriveTypeW(Wide(rootPath)); }
+
+std::uint32_t QueryDosDeviceW(const std::u16string& deviceName, char16_t* targetPath, std::uint32_t size) {
+    return ::QueryDosDeviceW(Wide(deviceName), reinterpret_cast<LPWSTR>(targetPath), size);
+}
 bool GetFileAttributesExW(const std::u16string& path, std::uint32_t infoLevel, FileAttributeData* data) {
     WIN32_FILE_ATTRIBUTE_DATA found{};
     const BOOL ok = ::GetFileAttributesExW(Wide(path), static_cast<GET_FILEEX_INFO_LEVELS>(infoLevel), &found);

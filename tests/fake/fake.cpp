@@ -263,6 +263,12 @@ std::uint32_t GetDriveTypeW(const std::u16string& root) {
     return DriveOf(root) == nullptr ? DriveNoRootDir : DriveOf(root)->Type;
 }
 
+std::uint32_t QueryDosDeviceW(const std::u16string& name, char16_t* to, std::uint32_t) {
+    if (Begin("QueryDosDeviceW", name) || DriveOf(name) == nullptr)
+        return Fail(ErrorFileNotFound, 0u);
+    return Copy(to, DriveOf(name)->Subst ? u"\\??\\C:\\Users\\Tester\\Media" : u"\\Device\\HarddiskVolume3") + 2;
+}
+
 bool GetFileAttributesExW(const std::u16string& path, std::uint32_t, FileAttributeData* data) {
     if (Begin("GetFileAttributesExW", path) || !fake::Files.contains(path))
         return Fail(ErrorFileNotFound, false);

@@ -18,6 +18,7 @@ struct Drive {
     bool ReadOnly = false;
     bool Compressed = false;          // new files are made compressed
     bool FilesOnlyInFolders = false;  // the root refuses new files
+    bool Subst = false;               // a letter made by SUBST: a folder of another drive
 };
 
 struct File {
@@ -47,7 +48,7 @@ inline std::uint64_t BytesRead = 0;       // by unbuffered reads that write noth
 inline std::vector<std::u16string> Menu;  // items appended: menu number, check mark, command, text
 inline std::uint64_t Now = 0;             // the virtual clock, in ms
 inline std::multimap<std::uint64_t, std::function<void()>> Timed;  // run when the clock reaches them
-inline int LockViolations = 0;  // platform calls made while holding a critical section
+inline int LockViolations = 0;           // platform calls made while holding a critical section
 inline std::set<std::uintptr_t> Timers;  // the window's timers that are set
 
 // `action` runs just before the Nth call of `call` (and the times - 1 after it).

@@ -86,10 +86,12 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         TearDown();
         SetUp();
         // Types: 2 removable, 3 fixed, 4 remote, 5 CD-ROM, 6 RAM disk, 0 unknown. Buses: 1 SCSI,
-        // 3 ATA, 4 IEEE 1394, 7 USB, 8 RAID, 11 SATA, 12 SD, 13 MMC, 17 NVMe. Windows is on C:.
+        // 3 ATA, 4 IEEE 1394, 7 USB, 8 RAID, 11 SATA, 12 SD, 13 MMC, 17 NVMe. Windows is on C:; V: is a
+        // folder of a removable drive that SUBST made a letter.
         fake::Drives = {{'C', {3, 7}},  {'D', {3, 11}}, {'E', {2, 0}}, {'F', {3, 7}}, {'G', {5, 7}},  {'H', {4, 7}},
                         {'I', {3, 17}}, {'J', {3, 12}}, {'K', {3, 4}}, {'L', {3, 3}}, {'M', {3, 13}}, {'N', {3, 8}},
                         {'O', {3, 0}},  {'R', {6, 7}},  {'S', {3, 1}}, {'U', {0, 7}}, {'Z', {2, 0}}};
+        fake::Drives['V'] = {.Type = 2, .Subst = true};
         fake::Files = {{config, user}};
         fake::Faults = faults;
         WorkerThread = StopEvent;                        // a worker that ends as soon as it is told to

@@ -31,16 +31,17 @@ fake::Fault Make(bool fake::Drive::*property) {
 
 struct Worker : World {
     // The worker's life with E (of a kind Windows cannot tell) among targets never to be touched:
-    // Q: is not there, N: a network share, D: a CD-ROM, R: a RAM disk, C: holds Windows. It stops
+    // Q: is not there, N: a network share, D: a CD-ROM, R: a RAM disk, C: holds Windows, S: a folder of
+    // a removable drive that SUBST made a letter. It stops
     // after its first pass, or at 70 s on the virtual clock. What it did to E: its files at the end as
     // "path attributes size", then in order each read (R), write (W) and delete tried (D) with its
     // second, the bytes read from the device, and the drive still to be cleaned up if any.
     std::string Run(const Files& files, const Faults& faults, bool dropped = false, bool once = true, At at = {}) {
         TearDown();
         SetUp();
-        fake::Drives = {{'E', {0}}, {'N', {4}}, {'D', {5}}, {'R', {6}}, {'C', {3}}};
+        fake::Drives = {{'E', {0}}, {'N', {4}}, {'D', {5}}, {'R', {6}}, {'C', {3}}, {'S', {.Type = 2, .Subst = true}}};
         fake::Files = files;
-        ReplaceTargetDrives(dropped ? u"QNDRC" : u"EQNDRC");
+        ReplaceTargetDrives(dropped ? u"QNDRCS" : u"EQNDRCS");
         Settings.DroppedDrives = dropped ? u"E" : u"";
         std::string events;
         fake::Faults = faults;
@@ -56,7 +57,7 @@ struct Worker : World {
         fake::Calls.clear();
         KeepAwakeWorker(nullptr);
         for (const std::string& call : fake::Calls)
-            EXPECT_TRUE(call.starts_with("GetDriveTypeW") || !std::regex_search(call, std::regex(" [QNDRC]:"))) << call;
+            EXPECT_FALSE(std::regex_search(call, std::regex("^(?!GetDriveTypeW|QueryDosDeviceW).* [QNDRCS]:"))) << call;
         std::string seen;
         for (const auto& [path, file] : fake::Files) {
             char attributes[9];
