@@ -13,7 +13,8 @@ trap 'kill $(jobs -p) 2>/dev/null; wine_stop "$PREFIX"; stop_display; rm -rf "$W
 [ -n "${DISPLAY:-}" ] || start_display
 
 poke() { WINEPREFIX=$PREFIX wine 'C:\k\poke.exe' "$@" 2>/dev/null; }
-ticks() { awk '{print $14 + $15}' "/proc/$(pgrep -f 'C:\\k\\Kestrun.exe' | tail -1)/stat"; }
+# The process this run started: another Kestrun.exe may run beside it.
+ticks() { awk '{print $14 + $15}' "/proc/$KESTRUN/stat"; }
 minus() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a - b}'; }
 since() { minus "$EPOCHREALTIME" "$1"; }
 first_read() {  # first_read DRIVE AFTER: when DRIVE's marker was first read after AFTER

@@ -22,7 +22,9 @@ win() { WINEPREFIX=$PREFIX wine "$@" 2>/dev/null; }
 # Started directly, so that $! is the program itself: only what this run started is ever ended.
 start() { WINEPREFIX=$PREFIX wine 'C:\k\Kestrun.exe' 2>/dev/null & KESTRUN=$!; }
 tray() { xdotool search --onlyvisible --name '^Wine System Tray$' | head -1; }  # Wine's window of icons
-icon_gone() { [ -z "$(tray)" ]; }
+# seen ARGS...: 0 when xdotool finds a visible window, 1 when it finds none, 2 when the search itself fails.
+seen() { local error; error=$(xdotool search --onlyvisible "$@" 2>&1 >/dev/null) && return 0; [ -z "$error" ] || return 2; return 1; }
+icon_gone() { seen --name '^Wine System Tray$'; [ $? -eq 1 ]; }
 icon_at() {  # X and Y of the icon: the tray window's first slot
     local window
     window=$(tray)
@@ -31,7 +33,8 @@ icon_at() {  # X and Y of the icon: the tray window's first slot
 }
 click() { icon_at && xdotool mousemove "$X" "$Y" click --repeat "${2:-1}" --delay 100 "$1"; }  # click BUTTON [REPEAT]
 drawn() { [ "$(import -window "$(tray)" png:- | convert png:- -crop 20x20+0+0 +repage -format %k info:)" -ge 3 ]; }
-menu_open() { xdotool search --onlyvisible --classname '^kestrun\.exe$' >/dev/null; }  # its menu, or a box of its own
+menu_open() { seen --classname '^kestrun\.exe$'; }  # its menu, or a box of its own
+menu_closed() { menu_open; [ $? -eq 1 ]; }
 menu() { eventually click 3 && eventually menu_open && xdotool key --delay 150 "$@"; }  # menu KEY...: the real menu
 # Hovering shows the shell's tooltip about half a second later; a move to another pixel shows it anew.
 tooltip_is() {
@@ -47,7 +50,10 @@ tooltip_is() {
 settings() { printf '\xEF\xBB\xBF# Kestrun config\r\nEnabled=%s\r\nIntervalSec=%s\r\nDrives=%s\r\n' "$@" | cmp -s - "$CONFIG"; }
 marker() { head -c 4096 /dev/zero | cmp -s - "$D/$1/.kestrun.dat"; }
 no_marker() { [ ! -e "$D/$1/.kestrun.dat" ]; }
-run_value() { win reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v Kestrun 2>/dev/null | grep -qF "$1"; }
+# listed KEY TEXT: 0 when KEY's values list TEXT, 1 when they do not, 2 when the query itself fails.
+listed() { local values; values=$(win reg query "$1") || return 2; grep -qF "$2" <<<"$values"; }
+unlisted() { listed "$@"; [ $? -eq 1 ]; }
+RUN='HKCU\Software\Microsoft\Windows\CurrentVersion\Run' ENTRY='    Kestrun    '  # a value's name as reg lists it
 ended() { ! kill -0 "$KESTRUN" 2>/dev/null; }
 # A read that never returns: the program has H's marker, a terminal, open.
 stuck_on_h() { ls -l "/proc/$KESTRUN/fd" 2>/dev/null | grep -q " $(readlink "$D/h/.kestrun.dat")\$"; }
@@ -78,18 +84,18 @@ check "dropping F there saves it and deletes F's marker" \
 check "the third interval there is saved and shown in the tooltip" \
     eval 'menu Down Down Down Right Down Down Return && eventually settings 1 60 E && tooltip_is "Kestrun - ON (60s)"'
 quoted='"C:\k\Kestrun.exe"'
-check "start with Windows writes the quoted path" eval 'menu Down Down Down Down Return && eventually run_value "$quoted"'
-check "and a second choice removes it" eval 'menu Down Down Down Down Return && eventually eval "! run_value Kestrun"'
+check "start with Windows writes the quoted path" eval 'menu Down Down Down Down Return && eventually listed "$RUN" "REG_SZ    $quoted"'
+check "and a second choice removes it" eval 'menu Down Down Down Down Return && eventually unlisted "$RUN" "$ENTRY"'
 # Task Manager's startup switch leaves the Run value and writes an odd first byte under StartupApproved.
 approved='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run'
-win reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v Kestrun /d x /f >/dev/null
+win reg add "$RUN" /v Kestrun /d x /f >/dev/null
 win reg add "$approved" /v Kestrun /t REG_BINARY /d 030000000000000000000000 /f >/dev/null
-registered_anew() { run_value "$quoted" && ! win reg query "$approved" /v Kestrun >/dev/null; }
+registered_anew() { listed "$RUN" "REG_SZ    $quoted" && unlisted "$approved" "$ENTRY"; }
 check "switched off by Windows counts as off: choosing it registers again" \
     eval 'menu Down Down Down Down Return && eventually registered_anew'
 check "after Explorer restarts, the icon comes back and a real click opens the menu" \
     eval 'win "C:\\k\\driver.exe" delete-icon && eventually icon_gone && win "C:\\k\\driver.exe" taskbar-created &&
-          eventually click 3 && eventually menu_open && xdotool key Escape && eventually eval "! menu_open"'
+          eventually click 3 && eventually menu_open && xdotool key Escape && eventually menu_closed'
 
 # H's marker is a terminal: its read never returns, and exit must still end the process.
 check "a hung read is under way on H" eval 'menu Down Down Right Down Down Return && eventually stuck_on_h'
@@ -108,7 +114,7 @@ start
 check "a settings file held at start-up is read once let go: F's marker, and none made on the first-run E" \
     eval '[[ $locked == locked* ]] && eventually settings 1 60 F && eventually marker f && no_marker e'
 check "the about box opens from the real menu and closes" \
-    eval 'menu Up Up Return && eventually win "C:\\k\\driver.exe" close-box && eventually eval "! menu_open"'
+    eval 'menu Up Up Return && eventually win "C:\\k\\driver.exe" close-box && eventually menu_closed'
 # Wine takes about 2 s to remove the last icon; then the process must end at once, not after the 3 s wait.
 exits_promptly() { eventually icon_gone && local gone=${EPOCHREALTIME/./} && eventually ended && [ $((${EPOCHREALTIME/./} - gone)) -lt 2000000 ]; }
 check "exit removes the icon and then ends the process at once, with exit code 0" \
