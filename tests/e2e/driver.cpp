@@ -35,8 +35,9 @@ BOOL CALLBACK PrintTooltip(HWND window, LPARAM) {
 int wmain(int argc, wchar_t** argv) {
     const std::wstring_view verb = argc > 1 ? argv[1] : L"";
     if (verb == L"lock" && argc == 4) {
-        const HANDLE file = CreateFileW(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        std::puts(file != INVALID_HANDLE_VALUE ? "locked" : "not locked");
+        std::puts(CreateFileW(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE
+                      ? "locked"
+                      : "not locked");
         std::fflush(stdout);
         Sleep(std::wcstoul(argv[3], nullptr, 10));
         return 0;

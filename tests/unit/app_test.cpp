@@ -46,7 +46,8 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         fake::Before("TrackPopupMenu", 1, [] { TrayWndProc(nullptr, platform::WmTimer, SettingsTimer, 0); });
     const std::string replaced = "MoveFileExW " + fake::Ascii(config) + " 9";  // in one step, written through
     // faults; the inputs after start-up | whether it started | Enabled, IntervalSec, TargetDrives, -the drives
-    // whose markers are to go | the settings file; the worker woken or stopped, the window closed, the timer set
+    // whose markers are to go | the settings file; the worker woken or stopped, the icon gone, the window closed,
+    // the settings timer set
     const std::tuple<std::vector<fake::Fault>, std::vector<Input>, std::string> cases[] = {
         {{{"CreateMutexW", 1, 183}}, {}, "no | 1 30  | the user's"},  // another instance runs
         {{{"CreateMutexW", 1, 5}}, {}, "no | 1 30  | the user's"},    // ... started as administrator
@@ -58,8 +59,8 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         {{{"MoveFileExW", 1, 32, 3}}, {}, "yes | 0 60 FEF | saved"},  // a scanner holds it a while
         {{heldSave}, {tick}, "yes | 0 60 FEF | saved"},               // ... or longer: it lands later
         {{heldSave}, {logoff}, "yes | 0 60 FEF | saved stopped ticking"},
-        {{heldSave}, {{platform::WmDestroy, 0, 0}}, "yes | 0 60 FEF | saved ticking"},  // exit
-        {{{"ReadFile", 1, 23}}, {tick}, "yes | 0 60 FEF -JKMZ | saved woken"},          // unread at start-up
+        {{heldSave}, {{platform::WmDestroy, 0, 0}}, "yes | 0 60 FEF | saved gone ticking"},  // exit
+        {{{"ReadFile", 1, 23}}, {tick}, "yes | 0 60 FEF -JKMZ | saved woken"},               // unread at start-up
         {{{"ReadFile", 1, 23, fake::Ever}},
          {choose(305), tick, logoff},
          "yes | 1 30 EJKMZ -F | the user's woken stopped ticking"},
@@ -81,7 +82,6 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
     // box for an empty card reader and no current directory on a target. Another instance: nothing more.
     const Lines first = {"SetDefaultDllDirectories 2048", "CreateMutexW Kestrun_SingleInstance_Mutex", "SetErrorMode 1",
                          "SetCurrentDirectoryW C:\\Windows\\System32"};
-    const auto set = [](platform::Handle event) { return platform::WaitForSingleObject(event, 0) == 0; };
     for (const auto& [faults, inputs, outcome] : cases) {
         TearDown();
         SetUp();
@@ -94,6 +94,7 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         fake::Drives['V'] = {.Type = 2, .Subst = true};
         fake::Files = {{config, user}};
         fake::Faults = faults;
+        WindowHandle = &SettingsLock;                    // the window the icon belongs to
         WorkerThread = StopEvent;                        // a worker that ends as soon as it is told to
         platform::DeleteCriticalSection(&SettingsLock);  // as the process starts: start-up makes it
         const bool started = StartKestrun(nullptr);
@@ -111,8 +112,9 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
             bytes == FormatSettingsFile(Settings.Enabled, Settings.IntervalSec, SnapshotTargetDrives()) &&
             std::ranges::count(fake::Calls, replaced) > 0;
         std::string after = bytes == user.Bytes ? " | the user's" : saved ? " | saved" : " | " + bytes;
-        after += set(WakeEvent) ? " woken" : "";
-        after += set(StopEvent) ? " stopped" : "";
+        after += platform::WaitForSingleObject(WakeEvent, 0) == platform::WaitObject0 ? " woken" : "";
+        after += platform::WaitForSingleObject(StopEvent, 0) == platform::WaitObject0 ? " stopped" : "";
+        after += std::ranges::count(fake::Calls, "Shell_NotifyIconW 2") > 0 ? " gone" : "";  // the icon
         after += std::ranges::count(fake::Calls, "DestroyWindow") > 0 ? " closed" : "";
         after += fake::Timers.contains(SettingsTimer) ? " ticking" : "";
         EXPECT_EQ((started ? "yes | " : "no | ") + State() + (dropped.empty() ? "" : " -" + dropped) + after, outcome)

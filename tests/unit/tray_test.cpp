@@ -26,13 +26,3 @@ TEST_F(World, MenuShowsEveryChoiceWhereTheUserClicked) {
                   (Lines{"SetForegroundWindow", "TrackPopupMenu 34 640 400", "PostMessageW 0", "DestroyMenu"}));
     }
 }
-
-// Exit takes the icon away before the loop ends: one left behind stays in the tray until the mouse passes over it.
-TEST_F(World, ExitRemovesTheIconFirst) {
-    WindowHandle = &SettingsLock;  // the window the icon belongs to
-    AddTrayIcon();
-    fake::Calls.clear();
-    TrayWndProc(WindowHandle, platform::WmDestroy, 0, 0);
-    EXPECT_EQ(fake::Calls, (Lines{"Shell_NotifyIconW 2", "PostQuitMessage"}));
-    WindowHandle = nullptr;
-}
