@@ -25,8 +25,12 @@ tray() { xdotool search --onlyvisible --name '^Wine System Tray$' | head -1; }  
 # seen ARGS...: 0 when xdotool finds a visible window, 1 when it finds none, 2 when the search itself fails.
 seen() { local error; error=$(xdotool search --onlyvisible "$@" 2>&1 >/dev/null) && return 0; [ -z "$error" ] || return 2; return 1; }
 icon_gone() { seen --name '^Wine System Tray$'; [ $? -eq 1 ]; }
-# X and Y of the icon: the tray window's first slot.
-icon_at() { read -r X Y < <(xwininfo -id "$(tray)" 2>/dev/null | awk '/Absolute upper-left X/ {x = $4 + 10} /Absolute upper-left Y/ {print x, $4 + 10}'); }
+icon_at() {  # X and Y of the icon: the tray window's first slot
+    local window
+    window=$(tray)
+    [ -n "$window" ] || return 1  # xwininfo without a window waits for a click
+    read -r X Y < <(xwininfo -id "$window" | awk '/Absolute upper-left X/ {x = $4 + 10} /Absolute upper-left Y/ {print x, $4 + 10}')
+}
 click() { icon_at && xdotool mousemove "$X" "$Y" click --repeat "${2:-1}" --delay 100 "$1"; }  # click BUTTON [REPEAT]
 drawn() { [ "$(import -window "$(tray)" png:- | convert png:- -crop 20x20+0+0 +repage -format %k info:)" -ge 3 ]; }
 menu_open() { seen --classname '^kestrun\.exe$'; }  # its menu, or a box of its own
