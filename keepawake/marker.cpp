@@ -103,7 +103,7 @@ std::u16string EnsureMarker(char16_t letter) {
         }
     }
     // A pass works on a copy of the targets: a drive the user dropped since gets no new marker, nor
-    // one the user has not chosen (a marker of ours already there is read all the same).
+    // one the user has not chosen (a marker already there that needs no remaking is read all the same).
     if (action == MarkerAction::Skip || (action != MarkerAction::Use && !MayMakeMarker(letter)))
         return u"";
     if (action == MarkerAction::Remake)

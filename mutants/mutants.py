@@ -76,8 +76,8 @@ FAULTS = [
     ("settings/settings_file.cpp", "platform::MovefileReplaceExisting | platform::MovefileWriteThrough);",
      "platform::MovefileReplaceExisting);", "a power cut just after a change brings the old settings back", "host"),
     ("settings/settings_file.cpp",
-     "platform::CreateFileW(path, platform::GenericRead, platform::FileShareRead | platform::FileShareWrite,",
-     "platform::CreateFileW(path, platform::GenericRead, platform::FileShareRead,",
+     "platform::FileShareRead | platform::FileShareWrite | platform::FileShareDelete,",
+     "platform::FileShareRead | platform::FileShareDelete,",
      "with config.ini open in an editor, Kestrun starts on the defaults", "host"),
     # drives/
     ("drives/drives.cpp", "busType == 4 || busType == 7 ||", "busType == 4 || busType == 8 ||",
@@ -193,7 +193,7 @@ FAULTS = [
      "        if (result == platform::WaitObject0 + 1)\n            break;",
      "the worker stops at the first menu change and ignores exit", "host"),
     # a settings file that could not be read at start-up
-    ("settings/settings_file.cpp", "    if (!SettingsFileUnread)\n        SettingsSavePending", "    if (true)\n        SettingsSavePending",
+    ("settings/settings_file.cpp", "    if (!SettingsFileUnread)\n        SettingsSaveFailures", "    if (true)\n        SettingsSaveFailures",
      "a settings file held at logon is overwritten with the first-run choices", "host"),
     ("state/state.cpp", "        if (drives.find(letter) == std::u16string::npos)\n            RememberDropped(letter);",
      "        if (drives.find(letter) == std::u16string::npos)\n            continue;",
@@ -222,7 +222,7 @@ FAULTS = [
     ("tray/window_proc.cpp", "        SwitchEnabled(SawChecked(command, Settings.Enabled.load() != 0));",
      "        SwitchEnabled(Settings.Enabled.load() != 0);",
      "switching off in a menu drawn before a read switches Kestrun on", "host"),
-    ("settings/settings_file.cpp", "        SettingsSavePending = !WriteSettingsFile(pauses);",
+    ("settings/settings_file.cpp", "        SettingsSaveFailures = WriteSettingsFile(pauses) ? 0 : SettingsSaveFailures + 1;",
      "        WriteSettingsFile(pauses);", "a change saved while a backup held the file is lost at exit", "host"),
     ("tray/window_proc.cpp", "        LandPendingSave();\n        platform::PostQuitMessage(0);",
      "        platform::PostQuitMessage(0);", "a change not yet saved is lost at exit", "host"),

@@ -6,12 +6,12 @@
 #include <string_view>
 
 void LoadSettings();
-// Writes nothing while SettingsFileUnread holds; a save that fails leaves SettingsSavePending.
+// Writes nothing while SettingsFileUnread holds; a save that fails counts in SettingsSaveFailures.
 void SaveSettings();
 // True while a settings file that is there has not been read whole since start-up.
 extern bool SettingsFileUnread;
-// True while the values in memory have not reached the file.
-extern bool SettingsSavePending;
+// Saves that failed in a row: while above 0, the values in memory have not reached the file.
+extern std::uint32_t SettingsSaveFailures;
 // One more try at either; true when the values in memory may have changed.
 bool SettleSettings();
 

@@ -8,7 +8,7 @@
 #include "state/state.h"
 
 bool SettingsFileUnread = false;
-bool SettingsSavePending = false;
+std::uint32_t SettingsSaveFailures = 0;
 
 namespace {
 
@@ -27,11 +27,12 @@ SettingsValues StartValues;
 // A file that another program holds for a moment (a backup, a scanner) is no
 // missing file: taking the defaults for it would let the start-up save
 // overwrite the user's choices. So a sharing conflict is waited out briefly.
+// Shared wholly: an editor that saves by putting a new file in its place must not fail meanwhile.
 platform::Handle OpenSettingsFile(const std::u16string& path, int attempts, std::uint32_t& error) {
     for (int attempt = 1;; ++attempt) {
-        const platform::Handle file =
-            platform::CreateFileW(path, platform::GenericRead, platform::FileShareRead | platform::FileShareWrite,
-                                  platform::OpenExisting, platform::FileAttributeNormal);
+        const platform::Handle file = platform::CreateFileW(
+            path, platform::GenericRead, platform::FileShareRead | platform::FileShareWrite | platform::FileShareDelete,
+            platform::OpenExisting, platform::FileAttributeNormal);
         error = file == platform::InvalidHandleValue ? platform::GetLastError() : platform::ErrorSuccess;
         if (file != platform::InvalidHandleValue || attempt >= attempts ||
             (error != platform::ErrorSharingViolation && error != platform::ErrorLockViolation))
@@ -124,7 +125,7 @@ bool WriteSettingsFile(std::span<const std::uint32_t> pauses) {
 // A save that fails stays pending until one succeeds.
 void Save(std::span<const std::uint32_t> pauses) {
     if (!SettingsFileUnread)
-        SettingsSavePending = !WriteSettingsFile(pauses);
+        SettingsSaveFailures = WriteSettingsFile(pauses) ? 0 : SettingsSaveFailures + 1;
 }
 
 }  // namespace
@@ -158,7 +159,7 @@ void SaveSettings() { Save(ReplacePausesMs); }
 // changed: the file was read, or it has gone and the first-run choices are now the user's own.
 bool SettleSettings() {
     if (!SettingsFileUnread) {
-        if (SettingsSavePending)
+        if (SettingsSaveFailures > 0)
             Save({});
         return false;
     }
@@ -169,6 +170,6 @@ bool SettleSettings() {
     SettingsFileUnread = false;
     const SettingsValues now = {Settings.Enabled.load(), Settings.IntervalSec.load(), SnapshotTargetDrives()};
     ApplySettings(state == FileState::Read ? MergeSettings(file, StartValues, now) : now);
-    SaveSettings();
+    Save({});
     return true;
 }

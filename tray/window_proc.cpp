@@ -61,16 +61,18 @@ void RunCommand(std::uint32_t command) {
 
 // One more try, with the usual pauses, before the program ends.
 void LandPendingSave() {
-    if (SettingsSavePending)
+    if (SettingsSaveFailures > 0)
         SaveSettings();
 }
 
 }  // namespace
 
-// One timer while the settings file is not read yet or not saved yet, none otherwise: an idle program costs nothing.
+// One timer while the settings file is not read yet or not saved yet, none otherwise: an idle program costs
+// nothing. A save that keeps failing (a read-only file, a full disk) is tried ever less often, up to every 320 s.
 void RetrySettingsLater() {
-    if (SettingsFileUnread || SettingsSavePending)
-        platform::SetTimer(WindowHandle, SettingsTimer, SettleEveryMs);
+    if (SettingsFileUnread || SettingsSaveFailures > 0)
+        platform::SetTimer(WindowHandle, SettingsTimer,
+                           SettleEveryMs << (std::clamp(SettingsSaveFailures, 1u, 7u) - 1));
     else
         platform::KillTimer(WindowHandle, SettingsTimer);
 }

@@ -18,7 +18,7 @@ struct World : ::testing::Test {
         ReplaceTargetDrives(u"");
         Settings.DroppedDrives.clear();
         SettingsFileUnread = false;
-        SettingsSavePending = false;
+        SettingsSaveFailures = 0;
         StopEvent = platform::CreateEventW(true, false);
         WakeEvent = platform::CreateEventW(false, false);
     }
