@@ -132,7 +132,7 @@ FAULTS = [
      "dropping an old system disk leaves an empty .kestrun folder behind", "host"),
     ("keepawake/marker.cpp", "(hollow || cutShort) && !remadeBefore ?", "(hollow || cutShort) && (!remadeBefore || found) ?",
      "on a file system that keeps new files compressed, every pass writes the marker anew", "host"),
-    ("keepawake/worker.cpp", "            RemoveMarker(letter))", "            (RemoveMarker(letter) || true))",
+    ("keepawake/worker.cpp", " || RemoveMarker(letter))", " || (RemoveMarker(letter) || true))",
      "a marker a scanner held at the drop is never deleted", "host"),
     # tray/
     ("tray/window_proc.cpp", "command < CmdIntervalFirst + IntervalChoices.size()",
