@@ -24,7 +24,9 @@ start() { WINEPREFIX=$PREFIX wine 'C:\k\Kestrun.exe' 2>/dev/null & KESTRUN=$!; }
 tray() { xdotool search --onlyvisible --name '^Wine System Tray$' | head -1; }  # Wine's window of icons
 # seen ARGS...: 0 when xdotool finds a visible window, 1 when it finds none, 2 when the search itself fails.
 seen() { local error; error=$(xdotool search --onlyvisible "$@" 2>&1 >/dev/null) && return 0; [ -z "$error" ] || return 2; return 1; }
-icon_gone() { seen --name '^Wine System Tray$'; [ $? -eq 1 ]; }
+# none COMMAND...: COMMAND answered 1, "there is none", and not 2, "the query failed".
+none() { "$@"; [ $? -eq 1 ]; }
+icon_gone() { none seen --name '^Wine System Tray$'; }
 icon_at() {  # X and Y of the icon: the tray window's first slot
     local window
     window=$(tray)
@@ -34,7 +36,6 @@ icon_at() {  # X and Y of the icon: the tray window's first slot
 click() { icon_at && xdotool mousemove "$X" "$Y" click --repeat "${2:-1}" --delay 100 "$1"; }  # click BUTTON [REPEAT]
 drawn() { [ "$(import -window "$(tray)" png:- | convert png:- -crop 20x20+0+0 +repage -format %k info:)" -ge 3 ]; }
 menu_open() { seen --classname '^kestrun\.exe$'; }  # its menu, or a box of its own
-menu_closed() { menu_open; [ $? -eq 1 ]; }
 menu() { eventually click 3 && eventually menu_open && xdotool key --delay 150 "$@"; }  # menu KEY...: the real menu
 # Hovering shows the shell's tooltip about half a second later; a move to another pixel shows it anew.
 tooltip_is() {
@@ -52,7 +53,6 @@ marker() { head -c 4096 /dev/zero | cmp -s - "$D/$1/.kestrun.dat"; }
 no_marker() { [ ! -e "$D/$1/.kestrun.dat" ]; }
 # listed KEY TEXT: 0 when KEY's values list TEXT, 1 when they do not, 2 when the query itself fails.
 listed() { local values; values=$(win reg query "$1") || return 2; grep -qF "$2" <<<"$values"; }
-unlisted() { listed "$@"; [ $? -eq 1 ]; }
 RUN='HKCU\Software\Microsoft\Windows\CurrentVersion\Run' ENTRY='    Kestrun    '  # a value's name as reg lists it
 ended() { ! kill -0 "$KESTRUN" 2>/dev/null; }
 # A read that never returns: the program has H's marker, a terminal, open.
@@ -85,17 +85,17 @@ check "the third interval there is saved and shown in the tooltip" \
     eval 'menu Down Down Down Right Down Down Return && eventually settings 1 60 E && tooltip_is "Kestrun - ON (60s)"'
 quoted='"C:\k\Kestrun.exe"'
 check "start with Windows writes the quoted path" eval 'menu Down Down Down Down Return && eventually listed "$RUN" "REG_SZ    $quoted"'
-check "and a second choice removes it" eval 'menu Down Down Down Down Return && eventually unlisted "$RUN" "$ENTRY"'
+check "and a second choice removes it" eval 'menu Down Down Down Down Return && eventually none listed "$RUN" "$ENTRY"'
 # Task Manager's startup switch leaves the Run value and writes an odd first byte under StartupApproved.
 approved='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run'
 win reg add "$RUN" /v Kestrun /d x /f >/dev/null
 win reg add "$approved" /v Kestrun /t REG_BINARY /d 030000000000000000000000 /f >/dev/null
-registered_anew() { listed "$RUN" "REG_SZ    $quoted" && unlisted "$approved" "$ENTRY"; }
+registered_anew() { listed "$RUN" "REG_SZ    $quoted" && none listed "$approved" "$ENTRY"; }
 check "switched off by Windows counts as off: choosing it registers again" \
     eval 'menu Down Down Down Down Return && eventually registered_anew'
 check "after Explorer restarts, the icon comes back and a real click opens the menu" \
     eval 'win "C:\\k\\driver.exe" delete-icon && eventually icon_gone && win "C:\\k\\driver.exe" taskbar-created &&
-          eventually click 3 && eventually menu_open && xdotool key Escape && eventually menu_closed'
+          eventually click 3 && eventually menu_open && xdotool key Escape && eventually none menu_open'
 
 # H's marker is a terminal: its read never returns, and exit must still end the process.
 check "a hung read is under way on H" eval 'menu Down Down Right Down Down Return && eventually stuck_on_h'
@@ -114,7 +114,7 @@ start
 check "a settings file held at start-up is read once let go: F's marker, and none made on the first-run E" \
     eval '[[ $locked == locked* ]] && eventually settings 1 60 F && eventually marker f && no_marker e'
 check "the about box opens from the real menu and closes" \
-    eval 'menu Up Up Return && eventually win "C:\\k\\driver.exe" close-box && eventually menu_closed'
+    eval 'menu Up Up Return && eventually win "C:\\k\\driver.exe" close-box && eventually none menu_open'
 # Wine takes about 2 s to remove the last icon; then the process must end at once, not after the 3 s wait.
 exits_promptly() { eventually icon_gone && local gone=${EPOCHREALTIME/./} && eventually ended && [ $((${EPOCHREALTIME/./} - gone)) -lt 2000000 ]; }
 check "exit removes the icon and then ends the process at once, with exit code 0" \

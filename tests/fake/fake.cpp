@@ -264,7 +264,7 @@ std::uint32_t GetDriveTypeW(const std::u16string& root) {
 }
 
 std::uint32_t QueryDosDeviceW(const std::u16string& name, char16_t* to, std::uint32_t) {
-    if (Begin("QueryDosDeviceW", name) || DriveOf(name) == nullptr)
+    if (Begin("QueryDosDeviceW", name) || DriveOf(name) == nullptr || name.size() != 2)  // "E:", no backslash
         return Fail(ErrorFileNotFound, 0u);
     return Copy(to, DriveOf(name)->Subst ? u"\\??\\C:\\Users\\Tester\\Media" : u"\\Device\\HarddiskVolume3") + 2;
 }
