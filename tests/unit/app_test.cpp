@@ -38,7 +38,7 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
     using Input = std::tuple<std::uint32_t, std::uintptr_t, std::intptr_t>;         // a message, wParam, lParam
     const std::uint32_t tray = TrayCallbackMessage;                                 // with a mouse message
     const Input tick = {platform::WmTimer, SettingsTimer, 0};
-    const Input logoff = {platform::WmEndSession, 1, 0};
+    const Input logoff = {0x16, 1, 0};  // WM_ENDSESSION
     const auto choose = [](std::uintptr_t command) { return Input{platform::WmCommand, command, 0}; };
     const fake::Fault held = {"CreateFileW", 1, 32, 10};     // through start-up's tries
     const fake::Fault heldSave = {"MoveFileExW", 1, 32, 7};  // through the start-up save's tries
@@ -67,9 +67,11 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         {{held},
          {choose(305), choose(303), choose(203), tick},
          "yes | 0 120 ED -FJKMZ | saved woken"},  // the user's on top
-        {{held, underMenu}, {{tray, 0, 0x205}, choose(309)}, "yes | 0 60 FEF -JKMZ | saved woken"},  // as seen
-        {{held, underMenu}, {{tray, 0, 0x205}, choose(100)}, "yes | 0 60 FEF -JKMZ | saved woken"},
-        {{}, {{platform::WmEndSession, 1, platform::EndsessionCloseapp}}, "yes | 0 60 FEF | saved closed"},
+        {{held, underMenu}, {{tray, 0, 0x205}, choose(309)}, "yes | 0 60 FEF -JKMZ | saved woken"},    // as seen
+        {{held, underMenu}, {{tray, 0, 0x7B}, choose(100)}, "yes | 0 60 FEF -JKMZ | saved woken"},     // by keyboard
+        {{}, {{tray, 0, 0x205}, {tray, 0, 0x203}, {tray, 0, 0x203}}, "yes | 0 60 FEF | saved woken"},  // menu closed
+        {{{"MoveFileExW", 2, 32, 7}}, {choose(203), tick}, "yes | 0 120 FEF | saved woken"},  // held at a command
+        {{}, {{0x16, 1, platform::EndsessionCloseapp}}, "yes | 0 60 FEF | saved closed"},     // Restart Manager
         {{}, {choose(0x50064)}, "yes | 1 60 FEF | saved woken"},  // on; the high word is ignored
         {{}, {choose(203)}, "yes | 0 120 FEF | saved woken"},
         {{}, {choose(325)}, "yes | 0 60 FEFZ | saved woken"},
@@ -103,7 +105,8 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
             platform::InitializeCriticalSection(&SettingsLock);
         }
         for (const auto& [message, wParam, lParam] : inputs)
-            TrayWndProc(nullptr, message, wParam, lParam);
+            if (message != platform::WmTimer || fake::Timers.contains(wParam))  // a tick comes only from a timer set
+                TrayWndProc(nullptr, message, wParam, lParam);
         const std::string& bytes = fake::Files[config].Bytes;
         const std::string dropped = fake::Ascii(DroppedDrivesToClear());
         const bool saved =
