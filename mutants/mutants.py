@@ -230,6 +230,15 @@ FAULTS = [
      "a drive dropped just before log-off keeps its marker", "host"),
     ("tray/window_proc.cpp", "            platform::DestroyWindow(window);\n", "",
      "an update that asks Kestrun to close waits for it in vain", "host"),
+    # planted by a fourth outside reader who saw only the program
+    ("drives/drives.cpp", "platform::QueryDosDeviceW(std::u16string{letter, u':'}, target, DosDeviceUnits)",
+     "platform::QueryDosDeviceW(DriveRootPath(letter), target, DosDeviceUnits)",
+     "the device query always fails, so SUBST letters are read and given markers again", "host"),
+    ("tray/window_proc.cpp", "            SwitchEnabled(Settings.Enabled.load() != 0);",
+     "            SwitchEnabled(SawChecked(CmdToggleEnabled, Settings.Enabled.load() != 0));",
+     "after a menu closed without a choice, a double-click switches only every other time", "host"),
+    ("tray/window_proc.cpp", "    WakeWorker();\n    RetrySettingsLater();\n}", "    WakeWorker();\n}",
+     "a menu change whose save a backup held off is never retried, and lost at a crash", "host"),
     # a settings file in UTF-16 big-endian, a letter made by SUBST
     ("settings/settings_text.cpp", "        reader.Order = SettingsReader::ByteOrder::Utf16Be;",
      "        reader.Order = SettingsReader::ByteOrder::Utf16Le;",
