@@ -38,6 +38,8 @@ bool StartKestrun(platform::Handle instance) {
     char16_t systemDirectory[PathUnits] = {};
     if (platform::GetSystemDirectoryW(systemDirectory, PathUnits) != 0)
         platform::SetCurrentDirectoryW(systemDirectory);
+    // Back after an installer closed it for a moment, and only then.
+    SetRestartRegistered(true);
     platform::CoInitializeEx(platform::CoinitApartmentThreaded);
     platform::InitializeCriticalSection(&SettingsLock);
     InstanceHandle = instance;

@@ -23,3 +23,6 @@ void KeepAwakePass(void* readBuffer);
 std::uint32_t KeepAwakeWorker(void* parameter);
 // Tells the worker to stop and waits for it a bounded time; false when it is still in a pass.
 bool StopKeepAwakeWorker();
+// The same in two steps, so that other work runs within the bound: the first returns when it asked.
+std::uint64_t AskKeepAwakeWorkerToStop();
+bool WaitForKeepAwakeWorker(std::uint64_t askedAt);

@@ -96,7 +96,17 @@ std::uint32_t KeepAwakeWorker(void*) {
 }
 
 // A pass over a drive slow to answer may outlast the wait; its clean-up of dropped drives comes after it.
-bool StopKeepAwakeWorker() {
+bool StopKeepAwakeWorker() { return WaitForKeepAwakeWorker(AskKeepAwakeWorkerToStop()); }
+
+std::uint64_t AskKeepAwakeWorkerToStop() {
     platform::SetEvent(StopEvent);
-    return platform::WaitForSingleObject(WorkerThread, LongestWorkerWaitMs) == platform::WaitObject0;
+    return platform::GetTickCount64();
+}
+
+// What remains of the bound since the stop was asked.
+bool WaitForKeepAwakeWorker(std::uint64_t askedAt) {
+    const std::uint64_t spent = platform::GetTickCount64() - askedAt;
+    const std::uint32_t left =
+        spent < LongestWorkerWaitMs ? LongestWorkerWaitMs - static_cast<std::uint32_t>(spent) : 0;
+    return platform::WaitForSingleObject(WorkerThread, left) == platform::WaitObject0;
 }

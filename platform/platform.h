@@ -82,6 +82,11 @@ constexpr std::uint16_t CompressionFormatNone = 0;
 // Module loading.
 constexpr std::uint32_t LoadLibrarySearchSystem32 = 0x800;
 
+// Restart after an installer closed the program.
+constexpr std::uint32_t RestartNoCrash = 0x1;
+constexpr std::uint32_t RestartNoHang = 0x2;
+constexpr std::uint32_t RestartNoReboot = 0x8;
+
 // Registry.
 inline Handle const HkeyCurrentUser =
     reinterpret_cast<Handle>(static_cast<std::intptr_t>(static_cast<std::int32_t>(0x80000001u)));
@@ -93,6 +98,7 @@ constexpr std::uint32_t RegExpandSz = 2;
 // Windows, messages, menus and the notification area.
 constexpr std::uint32_t WmNull = 0x0000;
 constexpr std::uint32_t WmDestroy = 0x0002;
+constexpr std::uint32_t WmQueryEndSession = 0x0011;
 constexpr std::uint32_t WmEndSession = 0x0016;
 constexpr std::intptr_t EndsessionCloseapp = 0x1;
 constexpr std::uint32_t WmContextMenu = 0x007B;
@@ -176,6 +182,8 @@ bool SetCurrentDirectoryW(const std::u16string& path);
 std::uint32_t GetModuleFileNameW(Handle module, char16_t* buffer, std::uint32_t size);
 std::uint32_t GetSystemWindowsDirectoryW(char16_t* buffer, std::uint32_t size);
 [[noreturn]] void ExitProcess(std::uint32_t exitCode);
+std::int32_t RegisterApplicationRestart(const std::u16string& commandLine, std::uint32_t flags);
+std::int32_t UnregisterApplicationRestart();
 
 // ole32.
 std::int32_t CoInitializeEx(std::uint32_t concurrency);
@@ -224,6 +232,7 @@ std::uint32_t WaitForSingleObject(Handle object, std::uint32_t milliseconds);
 std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects, bool waitAll,
                                      std::uint32_t milliseconds);
 void Sleep(std::uint32_t milliseconds);
+std::uint64_t GetTickCount64();
 using ThreadProc = std::uint32_t (*)(void* parameter);
 Handle CreateThread(std::size_t stackSize, ThreadProc start, void* parameter, std::uint32_t creationFlags);
 bool CloseHandle(Handle object);

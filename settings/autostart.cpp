@@ -9,6 +9,9 @@ const std::u16string ValueName = u"Kestrun";
 constexpr std::uint32_t ReadBufferBytes = 1040;
 constexpr std::uint32_t ApprovedBytes = 64;  // Windows writes 12
 constexpr std::size_t LongestRunCommand = 260;
+// Windows adds the program's path. The documentation has an empty command line remove the one
+// registered before; an argument that Kestrun ignores keeps the registration beyond doubt.
+const std::u16string RestartArgument = u"/restarted";
 
 std::u16string Quoted(const std::u16string& path) { return u"\"" + path + u"\""; }
 
@@ -81,4 +84,16 @@ std::u16string RunCommandLine(const std::u16string& programPath, const std::u16s
     if (programPath.size() + 2 <= LongestRunCommand)
         return Quoted(programPath);
     return !shortPath.empty() && shortPath.size() + 2 <= LongestRunCommand ? Quoted(shortPath) : u"";
+}
+
+// An installer or update that closes running programs through the Restart Manager starts those
+// registered here again once it is done, and the drives are kept awake again. A crash, a hang or a
+// reboot for an update must not start Kestrun, nor must the next logon: that is the Run value's alone,
+// so the window procedure takes the registration back when the session ends.
+void SetRestartRegistered(bool registered) {
+    if (registered)
+        platform::RegisterApplicationRestart(
+            RestartArgument, platform::RestartNoCrash | platform::RestartNoHang | platform::RestartNoReboot);
+    else
+        platform::UnregisterApplicationRestart();
 }

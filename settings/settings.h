@@ -14,9 +14,22 @@ extern bool SettingsFileUnread;
 extern std::uint32_t SettingsSaveFailures;
 // One more try at either; true when the values in memory may have changed.
 bool SettleSettings();
+// How long until that next try; 0 when the file is read and saved.
+std::uint32_t SettleDelayMs();
+
+// The settings the user commanded while the file was unread: their last word on each of these wins
+// over the file once it is read.
+struct CommandedSettings {
+    bool Enabled = false;
+    bool IntervalSec = false;
+    std::u16string Drives;  // each letter once
+};
+extern CommandedSettings UserCommands;
 
 bool IsAutostartRegistered();
 void SetAutostartRegistered(bool registered);
+// Whether Windows starts Kestrun again after an installer or update closed it for a moment.
+void SetRestartRegistered(bool registered);
 // The Run value's data for the program at `programPath`; empty when none that Windows runs exists.
 std::u16string RunCommandLine(const std::u16string& programPath, const std::u16string& shortPath);
 // Task Manager and Settings switch a Run entry off by writing a value of the

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <span>
 #include <vector>
 
@@ -9,6 +10,7 @@
 
 bool SettingsFileUnread = false;
 std::uint32_t SettingsSaveFailures = 0;
+CommandedSettings UserCommands;
 
 namespace {
 
@@ -17,12 +19,23 @@ constexpr int StartUpOpenAttempts = 10;
 constexpr std::uint32_t OpenRetryMs = 50;
 // An indexer or virus scanner may hold the new file for a while: about half a second in all.
 constexpr std::uint32_t ReplacePausesMs[] = {10, 20, 40, 80, 160, 200};
+// The timer's save runs on the window's thread: a scanner's usual glance at a new file (a tenth of
+// a second or so) is waited out, 0.15 s at most, and anything longer is left to the next tick.
+constexpr std::uint32_t SettlePausesMs[] = {10, 20, 40, 80};
+// A few seconds: a file held at logon is read soon after it is let go, at the cost of one open a try.
+constexpr std::uint32_t SettleEveryMs = 5000;
 
-enum class FileState { Read, Missing, Unreadable };
+// Held: another program has the file open for a moment (a backup, a sync client, a scanner).
+enum class FileState { Read, Missing, Held, Unreadable };
 
-// What the program runs on from start-up: the file's values, or the first-run choices when it has
-// none or could not read it. What the user changes while the file is unread is what they chose.
-SettingsValues StartValues;
+// Tries of a file unread since start-up that failed in a way that does not pass by itself, and
+// tries in a row that found no file at all.
+std::uint32_t ReadFailures = 0;
+std::uint32_t MissingInARow = 0;
+
+bool IsHeld(std::uint32_t error) {
+    return error == platform::ErrorSharingViolation || error == platform::ErrorLockViolation;
+}
 
 // A file that another program holds for a moment (a backup, a scanner) is no
 // missing file: taking the defaults for it would let the start-up save
@@ -34,8 +47,7 @@ platform::Handle OpenSettingsFile(const std::u16string& path, int attempts, std:
             path, platform::GenericRead, platform::FileShareRead | platform::FileShareWrite | platform::FileShareDelete,
             platform::OpenExisting, platform::FileAttributeNormal);
         error = file == platform::InvalidHandleValue ? platform::GetLastError() : platform::ErrorSuccess;
-        if (file != platform::InvalidHandleValue || attempt >= attempts ||
-            (error != platform::ErrorSharingViolation && error != platform::ErrorLockViolation))
+        if (file != platform::InvalidHandleValue || attempt >= attempts || !IsHeld(error))
             return file;
         platform::Sleep(OpenRetryMs);
     }
@@ -47,18 +59,20 @@ platform::Handle OpenSettingsFile(const std::u16string& path, int attempts, std:
 FileState ReadSettingsFile(const std::u16string& path, int attempts, SettingsValues& values) {
     std::uint32_t error = 0;
     const platform::Handle file = OpenSettingsFile(path, attempts, error);
+    if (error == platform::ErrorFileNotFound || error == platform::ErrorPathNotFound)
+        return FileState::Missing;
     if (file == platform::InvalidHandleValue)
-        return error == platform::ErrorFileNotFound || error == platform::ErrorPathNotFound ? FileState::Missing
-                                                                                            : FileState::Unreadable;
+        return IsHeld(error) ? FileState::Held : FileState::Unreadable;
     SettingsReader reader;
     std::vector<char> chunk(ChunkSize);
     std::uint32_t got = 0;
     bool whole = true;
     while ((whole = platform::ReadFile(file, chunk.data(), ChunkSize, &got)) && got > 0)
         FeedSettingsBytes(reader, std::string_view(chunk.data(), got));
+    error = whole ? platform::ErrorSuccess : platform::GetLastError();
     platform::CloseHandle(file);
     if (!whole)
-        return FileState::Unreadable;
+        return IsHeld(error) ? FileState::Held : FileState::Unreadable;
     FinishSettingsBytes(reader);
     values = reader.Values;
     return FileState::Read;
@@ -70,18 +84,20 @@ void ApplySettings(const SettingsValues& values, bool chosen = true) {
     ReplaceTargetDrives(values.Drives, chosen);
 }
 
-// The file's values, with each setting the user changed since start-up on top: a drive ticked is
-// added, one unticked goes wherever the file has it.
-SettingsValues MergeSettings(SettingsValues file, const SettingsValues& started, const SettingsValues& now) {
-    if (now.Enabled != started.Enabled)
+// The file's values, with the user's last word on top for each setting they commanded while it was
+// unread: a drive left ticked is added, one left unticked goes wherever the file has it. Only where
+// each setting ended matters, so the order of the commands does not.
+SettingsValues MergeSettings(SettingsValues file, const SettingsValues& now) {
+    if (UserCommands.Enabled)
         file.Enabled = now.Enabled;
-    if (now.IntervalSec != started.IntervalSec)
+    if (UserCommands.IntervalSec)
         file.IntervalSec = now.IntervalSec;
-    for (const char16_t letter : started.Drives)
+    for (const char16_t letter : UserCommands.Drives)
         if (now.Drives.find(letter) == std::u16string::npos)
             std::erase(file.Drives, letter);
     for (const char16_t letter : now.Drives)
-        if (started.Drives.find(letter) == std::u16string::npos && file.Drives.find(letter) == std::u16string::npos)
+        if (UserCommands.Drives.find(letter) != std::u16string::npos &&
+            file.Drives.find(letter) == std::u16string::npos)
             file.Drives.push_back(letter);
     return file;
 }
@@ -144,32 +160,52 @@ void LoadSettings() {
         platform::CoTaskMemFree(taskMemory);
     AppPaths.SettingsFilePath = folder + u"\\config.ini";
 
-    StartValues = SettingsValues();
-    const FileState state = ReadSettingsFile(AppPaths.SettingsFilePath, StartUpOpenAttempts, StartValues);
+    SettingsValues values;
+    const FileState state = ReadSettingsFile(AppPaths.SettingsFilePath, StartUpOpenAttempts, values);
     if (state != FileState::Read)
-        StartValues.Drives = DefaultTargetDrives();
-    ApplySettings(StartValues, state != FileState::Unreadable);
-    SettingsFileUnread = state == FileState::Unreadable;
+        values.Drives = DefaultTargetDrives();
+    SettingsFileUnread = state == FileState::Held || state == FileState::Unreadable;
+    ApplySettings(values, !SettingsFileUnread);
+    ReadFailures = state == FileState::Unreadable ? 1 : 0;
+    MissingInARow = 0;
+    UserCommands = {};
 }
 
 void SaveSettings() { Save(ReplacePausesMs); }
 
-// One try, without waiting: a file unread since start-up is read, the user's changes go on top and
-// the result is saved; or else a pending save is written. True when the values in memory may have
-// changed: the file was read, or it has gone and the first-run choices are now the user's own.
+// One try, with no more than the timer's short pauses: a file unread since start-up is read, the
+// user's last word goes on top and the result is saved; or else a pending save is written. True when
+// the values in memory may have changed: the file was read, or it is gone and the first-run choices
+// are now the user's own.
 bool SettleSettings() {
     if (!SettingsFileUnread) {
         if (SettingsSaveFailures > 0)
-            Save({});
+            Save(SettlePausesMs);
         return false;
     }
     SettingsValues file;
     const FileState state = ReadSettingsFile(AppPaths.SettingsFilePath, 1, file);
-    if (state == FileState::Unreadable)
+    ReadFailures = state == FileState::Unreadable ? ReadFailures + 1 : 0;
+    // A program that saves by deleting the file and renaming another into its place leaves no file
+    // for an instant: taking that for a missing file would write the first-run choices over the user's.
+    MissingInARow = state == FileState::Missing ? MissingInARow + 1 : 0;
+    if (state == FileState::Held || state == FileState::Unreadable || MissingInARow == 1)
         return false;
     SettingsFileUnread = false;
     const SettingsValues now = {Settings.Enabled.load(), Settings.IntervalSec.load(), SnapshotTargetDrives()};
-    ApplySettings(state == FileState::Read ? MergeSettings(file, StartValues, now) : now);
-    Save({});
+    ApplySettings(state == FileState::Read ? MergeSettings(file, now) : now);
+    UserCommands = {};
+    Save(SettlePausesMs);
     return true;
+}
+
+// Another program holding the file lets go soon, so it is tried every few seconds. A save that keeps
+// failing (a read-only file, a full disk), or a read that does (access denied, a folder of that name,
+// a server out of reach, whose open may hold the window for seconds), is tried ever less often:
+// 5, 10, 20 s and so on, up to every 320 s.
+std::uint32_t SettleDelayMs() {
+    if (!SettingsFileUnread && SettingsSaveFailures == 0)
+        return 0;
+    const std::uint32_t failures = SettingsFileUnread ? ReadFailures : SettingsSaveFailures;
+    return SettleEveryMs << (std::clamp(failures, 1u, 7u) - 1);
 }

@@ -9,9 +9,6 @@ std::uint32_t TaskbarCreatedMessage = 0;
 
 namespace {
 
-// A few seconds: a file held at logon is read soon after it is let go, at the cost of one open a try.
-constexpr std::uint32_t SettleEveryMs = 5000;
-
 // Every change is saved (or left to the timer), shown in the tooltip when it shows there, and acted on at once.
 void Commit(bool shown) {
     SaveSettings();
@@ -34,6 +31,7 @@ bool SawChecked(std::uint32_t command, bool now) {
 void SwitchEnabled(bool sawOn) {
     if ((Settings.Enabled.load() != 0) == sawOn)
         FlipEnabled();
+    UserCommands.Enabled = true;
     Commit(true);
 }
 
@@ -48,6 +46,7 @@ void RunCommand(std::uint32_t command) {
         platform::DestroyWindow(WindowHandle);
     } else if (command >= CmdIntervalFirst && command < CmdIntervalFirst + IntervalChoices.size()) {
         SetIntervalSec(IntervalChoices[command - CmdIntervalFirst]);
+        UserCommands.IntervalSec = true;
         Commit(true);
     } else if (command >= CmdDriveFirst && command < CmdDriveFirst + 26) {
         const char16_t letter = static_cast<char16_t>(u'A' + (command - CmdDriveFirst));
@@ -55,6 +54,8 @@ void RunCommand(std::uint32_t command) {
         // A dropped drive's marker is deleted by the worker, which the wake-up sends on its way.
         if (target == SawChecked(command, target))
             ToggleTargetDrive(letter);
+        if (UserCommands.Drives.find(letter) == std::u16string::npos)
+            UserCommands.Drives.push_back(letter);
         Commit(false);
     }
 }
@@ -67,12 +68,11 @@ void LandPendingSave() {
 
 }  // namespace
 
-// One timer while the settings file is not read yet or not saved yet, none otherwise: an idle program costs
-// nothing. A save that keeps failing (a read-only file, a full disk) is tried ever less often, up to every 320 s.
+// One timer while the settings file is not read yet or not saved yet, none otherwise: an idle program costs nothing.
 void RetrySettingsLater() {
-    if (SettingsFileUnread || SettingsSaveFailures > 0)
-        platform::SetTimer(WindowHandle, SettingsTimer,
-                           SettleEveryMs << (std::clamp(SettingsSaveFailures, 1u, 7u) - 1));
+    const std::uint32_t delay = SettleDelayMs();
+    if (delay != 0)
+        platform::SetTimer(WindowHandle, SettingsTimer, delay);
     else
         platform::KillTimer(WindowHandle, SettingsTimer);
 }
@@ -84,15 +84,25 @@ std::intptr_t TrayWndProc(platform::Handle window, std::uint32_t message, std::u
         platform::PostQuitMessage(0);
         return 0;
     }
-    // Log-off or shutdown: Windows ends the process once this returns, so what exit does is done here, the
-    // worker's clean-up of dropped drives included. Restart Manager closing the program itself (an update
-    // may replace it) while the session goes on: exit.
-    if (message == platform::WmEndSession && wParam != 0) {
-        if ((lParam & platform::EndsessionCloseapp) != 0) {
+    // The session ends, unless a program objects. Windows may restart at the next logon the programs
+    // registered for restart ("restart apps" at sign-in): only the Run value may start Kestrun there. An
+    // installer's close through the Restart Manager keeps the registration, and with it the restart.
+    if (message == platform::WmQueryEndSession && (lParam & platform::EndsessionCloseapp) == 0)
+        SetRestartRegistered(false);
+    // Log-off or shutdown: Windows ends the process once this returns, and a program that takes more than
+    // a few seconds. So what exit does is done here within exit's bound: the worker is told to stop first,
+    // so that its clean-up of dropped drives runs while a pending save is written, then waited for. The
+    // Restart Manager closing the program itself (an update may replace it) while the session goes on:
+    // exit. A session that goes on after all: back as before.
+    if (message == platform::WmEndSession) {
+        if (wParam == 0) {
+            SetRestartRegistered(true);
+        } else if ((lParam & platform::EndsessionCloseapp) != 0) {
             platform::DestroyWindow(window);
         } else {
+            const std::uint64_t asked = AskKeepAwakeWorkerToStop();
             LandPendingSave();
-            StopKeepAwakeWorker();
+            WaitForKeepAwakeWorker(asked);
         }
         return 0;
     }

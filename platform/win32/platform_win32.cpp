@@ -91,6 +91,12 @@ void ExitProcess(std::uint32_t exitCode) {
     ::ExitProcess(exitCode);
 }
 
+std::int32_t RegisterApplicationRestart(const std::u16string& commandLine, std::uint32_t flags) {
+    return ::RegisterApplicationRestart(Wide(commandLine), flags);
+}
+
+std::int32_t UnregisterApplicationRestart() { return ::UnregisterApplicationRestart(); }
+
 std::int32_t CoInitializeEx(std::uint32_t concurrency) { return ::CoInitializeEx(nullptr, concurrency); }
 void CoUninitialize() { ::CoUninitialize(); }
 
@@ -219,6 +225,8 @@ std::uint32_t WaitForMultipleObjects(std::uint32_t count, const Handle* objects,
 }
 
 void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+std::uint64_t GetTickCount64() { return ::GetTickCount64(); }
 
 Handle CreateThread(std::size_t stackSize, ThreadProc start, void* parameter, std::uint32_t creationFlags) {
     auto* adapter = new (std::nothrow) ThreadStart{start, parameter};

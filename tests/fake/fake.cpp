@@ -57,12 +57,14 @@ std::uint32_t Copy(char16_t* to, std::u16string_view text) {
 bool Begin(const std::string& name, const std::u16string& arg = u"", std::uint32_t* shortBy = nullptr) {
     if (SectionsHeld > 0)
         ++fake::LockViolations;
-    fake::Calls.push_back(arg.empty() ? name : name + " " + fake::Ascii(arg));
-    const auto nth = std::ranges::count_if(fake::Calls, [&](const std::string& c) { return c.starts_with(name); });
+    const std::string call = arg.empty() ? name : name + " " + fake::Ascii(arg);
+    fake::Calls.push_back(call);
     bool fail = false;
     const std::vector<fake::Fault> faults = fake::Faults;  // an action may change them
     for (const fake::Fault& f : faults) {
-        if (f.Call != name || nth < f.Nth || nth - f.Nth >= f.Times)
+        const auto nth =
+            std::ranges::count_if(fake::Calls, [&](const std::string& c) { return c.starts_with(f.Call); });
+        if (!call.starts_with(f.Call) || nth < f.Nth || nth - f.Nth >= f.Times)
             continue;
         if (f.Before) {
             f.Before();
@@ -124,6 +126,10 @@ Handle CreateMutexW(bool, const std::u16string& name, std::uint32_t* error) {
 
 bool SetDefaultDllDirectories(std::uint32_t flags) { return !Begin("SetDefaultDllDirectories", Decimal(flags)); }
 std::uint32_t SetErrorMode(std::uint32_t mode) { return Begin("SetErrorMode", Decimal(mode)); }
+std::int32_t RegisterApplicationRestart(const std::u16string& arguments, std::uint32_t flags) {
+    return Begin("RegisterApplicationRestart", arguments + u" " + Decimal(flags)) ? -1 : 0;
+}
+std::int32_t UnregisterApplicationRestart() { return Begin("UnregisterApplicationRestart") ? -1 : 0; }
 bool SetCurrentDirectoryW(const std::u16string& path) { return !Begin("SetCurrentDirectoryW", path); }
 // As some systems spell it.
 std::uint32_t GetSystemWindowsDirectoryW(char16_t* to, std::uint32_t) { return Copy(to, u"c:\\windows"); }
@@ -144,7 +150,10 @@ std::int32_t MessageBoxW(Handle, const std::u16string&, const std::u16string&, s
 Handle LoadIconW(Handle, std::uintptr_t) { return New({}); }
 Handle LoadImageW(Handle, std::uintptr_t, std::uint32_t, std::int32_t, std::int32_t, std::uint32_t) { return New({}); }
 std::int32_t GetSystemMetrics(std::uint32_t) { return 16; }
-std::uintptr_t SetTimer(Handle, std::uintptr_t id, std::uint32_t) { return *fake::Timers.insert(id).first; }
+std::uintptr_t SetTimer(Handle, std::uintptr_t id, std::uint32_t ms) {
+    fake::Timers[id] = ms;
+    return id;
+}
 bool KillTimer(Handle, std::uintptr_t id) { return fake::Timers.erase(id) > 0; }
 
 bool Shell_NotifyIconW(std::uint32_t message, const NotifyIconData&) {
@@ -242,6 +251,8 @@ void Sleep(std::uint32_t ms) {
     Begin("Sleep");
     Wait(0, nullptr, ms);
 }
+
+std::uint64_t GetTickCount64() { return fake::Now; }
 
 bool CloseHandle(Handle object) {
     Begin("CloseHandle");
@@ -374,6 +385,8 @@ bool RemoveDirectoryW(const std::u16string& path) {
 bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint32_t flags) {
     if (Begin("MoveFileExW", to + u" " + Decimal(flags)) || !fake::Files.contains(from))
         return false;
+    if (fake::Files[from].Written)
+        return Fail(ErrorSharingViolation, false);
     fake::Files[to] = fake::Files[from];
     return fake::Files.erase(from) > 0;
 }

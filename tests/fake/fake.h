@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -24,10 +23,11 @@ struct Drive {
 struct File {
     std::string Bytes;
     std::uint32_t Attributes = 0x80;  // 0x10: a folder
-    bool Written = false;             // another program has it open for writing
+    bool Written = false;             // another program has it open for writing, sharing no delete
 };
 
-// A fault on the Nth call (1-based) of `Call` and the Times - 1 after it: it
+// A fault on the Nth call (1-based) of `Call`, a call's name or the start of its line in the log
+// ("CreateFileW C:\\K\\config.ini"), and the Times - 1 after it: it
 // fails with `Error`, or with ShortBy > 0 a write succeeds short by that many
 // bytes, or Before runs first and the call goes on.
 constexpr int Ever = 1 << 30;
@@ -48,8 +48,8 @@ inline std::uint64_t BytesRead = 0;       // by unbuffered reads that write noth
 inline std::vector<std::u16string> Menu;  // items appended: menu number, check mark, command, text
 inline std::uint64_t Now = 0;             // the virtual clock, in ms
 inline std::multimap<std::uint64_t, std::function<void()>> Timed;  // run when the clock reaches them
-inline int LockViolations = 0;           // platform calls made while holding a critical section
-inline std::set<std::uintptr_t> Timers;  // the window's timers that are set
+inline int LockViolations = 0;                          // platform calls made while holding a critical section
+inline std::map<std::uintptr_t, std::uint32_t> Timers;  // the window's timers that are set, and their periods
 
 // `action` runs just before the Nth call of `call` (and the times - 1 after it).
 inline Fault Before(std::string call, int nth, std::function<void()> action, int times = 1) {

@@ -38,10 +38,25 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
     using Input = std::tuple<std::uint32_t, std::uintptr_t, std::intptr_t>;         // a message, wParam, lParam
     const std::uint32_t tray = TrayCallbackMessage;                                 // with a mouse message
     const Input tick = {platform::WmTimer, SettingsTimer, 0};
+    const Input query = {0x11, 0, 0};   // WM_QUERYENDSESSION: the session is to end
     const Input logoff = {0x16, 1, 0};  // WM_ENDSESSION
     const auto choose = [](std::uintptr_t command) { return Input{platform::WmCommand, command, 0}; };
     const fake::Fault held = {"CreateFileW", 1, 32, 10};     // through start-up's tries
     const fake::Fault heldSave = {"MoveFileExW", 1, 32, 7};  // through the start-up save's tries
+    const std::string openConfig = "CreateFileW " + fake::Ascii(config);
+    // A scanner opens each new settings file for a tenth of a second, which holds off its replace.
+    const std::u16string fresh = config + u".new";
+    const fake::Fault scanner = fake::Before(
+        "WriteFile " + fake::Ascii(fresh), 1,
+        [fresh] {
+            fake::Files[fresh].Written = true;
+            fake::Timed.emplace(fake::Now + 100, [fresh] { fake::Files.at(fresh).Written = false; });
+        },
+        fake::Ever);
+    // At log-off, a save begun before the worker was told to stop is held off, as if out of time.
+    const fake::Fault late = fake::Before(
+        "MoveFileExW", 1, [fresh] { fake::Files[fresh].Written = platform::WaitForSingleObject(StopEvent, 0) != 0; },
+        fake::Ever);
     // The settings timer ticks (WM_TIMER, SettingsTimer) while the menu is open.
     const fake::Fault underMenu = fake::Before("TrackPopupMenu", 1, [] { TrayWndProc(nullptr, 0x113, 2, 0); });
     const std::string replaced = "MoveFileExW " + fake::Ascii(config) + " 9";  // in one step, written through
@@ -52,36 +67,42 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         {{{"CreateMutexW", 1, 183}}, {}, "no | 1 30  | the user's"},  // another instance runs
         {{{"CreateMutexW", 1, 5}}, {}, "no | 1 30  | the user's"},    // ... started as administrator
         {{}, {}, "yes | 0 60 FEF | saved"},
-        {{{"CreateFileW", 1, 32}}, {}, "yes | 0 60 FEF | saved"},                  // held a moment
-        {{{"CreateFileW", 1, 2}}, {}, "yes | 1 30 EFJKMZ | saved"},                // no file: the external drives
-        {{{"WriteFile", 1, 0, 1, 7}}, {}, "yes | 0 60 FEF | the user's ticking"},  // the save fails at any step
-        {{{"MoveFileExW", 1, 32, 3}}, {}, "yes | 0 60 FEF | saved"},               // a scanner holds it a while
-        {{heldSave}, {tick}, "yes | 0 60 FEF | saved"},                            // ... or longer: it lands later
-        {{heldSave}, {logoff}, "yes | 0 60 FEF | saved stopped ticking"},
-        {{heldSave}, {{platform::WmDestroy, 0, 0}}, "yes | 0 60 FEF | saved gone ticking"},  // exit
-        {{{"ReadFile", 1, 23}}, {tick}, "yes | 0 60 FEF -JKMZ | saved woken"},               // unread at start-up
+        {{{"CreateFileW", 1, 32}}, {}, "yes | 0 60 FEF | saved"},                     // held a moment
+        {{{"CreateFileW", 1, 2}}, {}, "yes | 1 30 EFJKMZ | saved"},                   // no file: the external drives
+        {{{"WriteFile", 1, 0, 1, 7}}, {}, "yes | 0 60 FEF | the user's ticking 5s"},  // the save fails at any step
+        {{{"MoveFileExW", 1, 32, 3}}, {}, "yes | 0 60 FEF | saved"},                  // a scanner holds it a while
+        {{heldSave, scanner}, {tick}, "yes | 0 60 FEF | saved"},  // ... or longer, and a scanner glances at the new one
+        {{heldSave, late}, {query, logoff}, "yes | 0 60 FEF | saved stopped ticking 5s not restartable"},
+        {{heldSave}, {{platform::WmDestroy, 0, 0}}, "yes | 0 60 FEF | saved gone ticking 5s"},  // exit
         {{{"ReadFile", 1, 23, fake::Ever}},
          {choose(305), tick, logoff},
-         "yes | 1 30 EJKMZ -F | the user's woken stopped ticking"},
+         "yes | 1 30 EJKMZ -F | the user's woken stopped ticking 10s"},  // tried less often
+        {{{openConfig, 1, 32, 11}, {openConfig, 12, 5, fake::Ever}},
+         {tick, tick, tick},
+         "yes | 1 30 EFJKMZ | the user's ticking 10s"},                                     // held, then access denied
+        {{held, {openConfig, 11, 2}}, {tick, tick}, "yes | 0 60 FEF -JKMZ | saved woken"},  // gone for an instant
         {{held}, {{tray, 0, 0x203}, tick}, "yes | 0 60 FEF -JKMZ | saved woken"},  // off, as the tooltip said ON
         {{held},
          {choose(305), choose(303), choose(203), tick},
          "yes | 0 120 ED -FJKMZ | saved woken"},  // the user's on top
+        {{held},
+         {choose(309), choose(309), choose(100), choose(100), choose(203), choose(201), tick},
+         "yes | 1 30 FEFJ -KMZ | saved woken"},  // their last word, though it was the first
         {{held, underMenu}, {{tray, 0, 0x205}, choose(309)}, "yes | 0 60 FEF -JKMZ | saved woken"},    // as seen
         {{held, underMenu}, {{tray, 0, 0x7B}, choose(100)}, "yes | 0 60 FEF -JKMZ | saved woken"},     // by keyboard
         {{}, {{tray, 0, 0x205}, {tray, 0, 0x203}, {tray, 0, 0x203}}, "yes | 0 60 FEF | saved woken"},  // menu closed
         {{{"MoveFileExW", 2, 32, 7}}, {choose(203), tick}, "yes | 0 120 FEF | saved woken"},  // held at a command
-        {{}, {{0x16, 1, platform::EndsessionCloseapp}}, "yes | 0 60 FEF | saved closed"},     // Restart Manager
-        {{}, {choose(0x50064)}, "yes | 1 60 FEF | saved woken"},  // on; the high word is ignored
-        {{}, {choose(203)}, "yes | 0 120 FEF | saved woken"},
-        {{}, {choose(325)}, "yes | 0 60 FEFZ | saved woken"},
-        {{}, {choose(305)}, "yes | 0 60 EF | saved woken"},  // only the first F goes
+        {{}, {{0x11, 0, 1}, {0x16, 1, 1}}, "yes | 0 60 FEF | saved closed"},                  // Restart Manager
+        {{}, {choose(0x50064)}, "yes | 1 60 FEF | saved woken"},                    // on; the high word is ignored
+        {{}, {query, {0x16, 0, 0}, choose(325)}, "yes | 0 60 FEFZ | saved woken"},  // the session goes on
+        {{}, {choose(305)}, "yes | 0 60 EF | saved woken"},                         // only the first F goes
         {{}, {choose(204)}, "yes | 0 60 FEF | saved"},
     };
     // Before anything loads a DLL, a planted one is out of reach; before any drive is touched, no error
     // box for an empty card reader and no current directory on a target. Another instance: nothing more.
+    // Back after an installer's close, never after a crash (1), a hang (2) or an update's reboot (8).
     const Lines first = {"SetDefaultDllDirectories 2048", "CreateMutexW Kestrun_SingleInstance_Mutex", "SetErrorMode 1",
-                         "SetCurrentDirectoryW C:\\Windows\\System32"};
+                         "SetCurrentDirectoryW C:\\Windows\\System32", "RegisterApplicationRestart /restarted 11"};
     for (const auto& [faults, inputs, outcome] : cases) {
         TearDown();
         SetUp();
@@ -117,11 +138,17 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         after += platform::WaitForSingleObject(StopEvent, 0) == platform::WaitObject0 ? " stopped" : "";
         after += std::ranges::count(fake::Calls, "Shell_NotifyIconW 2") > 0 ? " gone" : "";  // the icon
         after += std::ranges::count(fake::Calls, "DestroyWindow") > 0 ? " closed" : "";
-        after += fake::Timers.contains(SettingsTimer) ? " ticking" : "";
+        after += fake::Timers.contains(SettingsTimer)
+                     ? " ticking " + std::to_string(fake::Timers[SettingsTimer] / 1000) + "s"
+                     : "";
+        const auto registered = std::ranges::count(fake::Calls, "RegisterApplicationRestart /restarted 11");
+        after += started && registered == std::ranges::count(fake::Calls, "UnregisterApplicationRestart")
+                     ? " not restartable"
+                     : "";
         EXPECT_EQ((started ? "yes | " : "no | ") + State() + (dropped.empty() ? "" : " -" + dropped) + after, outcome)
             << outcome;
         EXPECT_TRUE(!started || TrayIcon.Tip == TrayTipText(Settings.Enabled, Settings.IntervalSec)) << "the tooltip";
-        EXPECT_FALSE(fake::Files.contains(config + u".new")) << "a temporary file left beside the settings";
+        EXPECT_FALSE(fake::Files.contains(fresh)) << "a temporary file left beside the settings";
         const std::size_t calls = started ? first.size() : 2;
         EXPECT_EQ(Lines(fake::Calls.begin(), fake::Calls.begin() + calls), Lines(first.begin(), first.begin() + calls));
         platform::CloseHandle(InstanceMutex);
