@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Figures measured, never asserted, on the real Kestrun.exe under Wine: size,
 # start-up, wake latency, pass spacing, idle CPU, exit time with and without a
-# hung target, start-up with a 200 MB settings file. About four minutes.
+# hung target, start-up with a 200 MB settings file.
 # docs/PERFORMANCE.md holds the results and what Wine changes about them.
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)

@@ -13,7 +13,7 @@ the score.
     python3 mutants/mutants.py 3 17       # faults 3 and 17 only
     python3 mutants/mutants.py --list     # the table, nothing run
 
-Not part of the test command: the whole table takes about 35 minutes.
+Not part of the test command; docs/TESTING.md gives how long the whole table takes.
 """
 import os
 import shutil

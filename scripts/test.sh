@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds Kestrun and runs every test layer: the host tests on the fake, the
-# same under ThreadSanitizer, a fuzz smoke of the settings reader, then the
-# real Kestrun.exe under Wine. Named layers (format host tsan fuzz e2e) run
-# only those, each with its build: `bash scripts/test.sh host e2e`.
+# Builds Kestrun and runs every test layer: the host tests on the fake (under
+# AddressSanitizer and UBSan), the same under ThreadSanitizer, a fuzz smoke of
+# the settings reader, then the real Kestrun.exe under Wine. Named layers
+# (format host tsan fuzz e2e) run only those, each with its build:
+# `bash scripts/test.sh host e2e`.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -59,7 +60,7 @@ total_start=$SECONDS
 wanted format && stage format format_check
 wanted host && stage build-host build host && stage host build/host/unit_tests
 wanted tsan && stage build-tsan build host-tsan && stage host-tsan build/host-tsan/unit_tests
-wanted fuzz && stage build-fuzz build fuzz && stage fuzz-smoke fuzz_smoke
+wanted fuzz && stage build-fuzz build fuzz && stage fuzz fuzz_smoke
 wanted e2e && stage build-mingw build mingw && stage wine-template wine_template && stage e2e bash tests/e2e/run.sh
 
 echo
