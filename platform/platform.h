@@ -120,6 +120,7 @@ constexpr std::uint32_t MbOk = 0x0000;
 constexpr std::uint32_t MbIconInformation = 0x0040;
 constexpr std::uint32_t SmCxSmIcon = 49;
 constexpr std::uint32_t SmCySmIcon = 50;
+constexpr std::uint32_t SmShuttingDown = 0x2000;
 constexpr std::uint32_t ImageIcon = 1;
 constexpr std::uint32_t LrDefaultColor = 0;
 constexpr std::uintptr_t IdiInformation = 32516;

@@ -54,12 +54,15 @@ platform::Handle OpenSettingsFile(const std::u16string& path, int attempts, std:
 }
 
 // Reads the file in chunks through the lenient reader. Only "file not found"
-// and "path not found" mean there is no file. Any other failure, at the open
-// or part-way through, leaves a file that is there but could not be read whole.
+// means there is no file. Any other failure, at the open or part-way through,
+// leaves a file that is there but could not be read whole. That includes "path
+// not found": the folder was just made, so its absence says the place cannot
+// be reached (an AppData redirected to a server that is down), and taking the
+// file for missing would let the first-run choices overwrite it once it is back.
 FileState ReadSettingsFile(const std::u16string& path, int attempts, SettingsValues& values) {
     std::uint32_t error = 0;
     const platform::Handle file = OpenSettingsFile(path, attempts, error);
-    if (error == platform::ErrorFileNotFound || error == platform::ErrorPathNotFound)
+    if (error == platform::ErrorFileNotFound)
         return FileState::Missing;
     if (file == platform::InvalidHandleValue)
         return IsHeld(error) ? FileState::Held : FileState::Unreadable;
@@ -187,7 +190,9 @@ bool SettleSettings() {
     const FileState state = ReadSettingsFile(AppPaths.SettingsFilePath, 1, file);
     ReadFailures = state == FileState::Unreadable ? ReadFailures + 1 : 0;
     // A program that saves by deleting the file and renaming another into its place leaves no file
-    // for an instant: taking that for a missing file would write the first-run choices over the user's.
+    // for an instant (or one pending deletion, which Windows reports as access denied and which
+    // is simply tried again): taking that for a missing file would write the first-run choices over
+    // the user's.
     MissingInARow = state == FileState::Missing ? MissingInARow + 1 : 0;
     if (state == FileState::Held || state == FileState::Unreadable || MissingInARow == 1)
         return false;

@@ -85,25 +85,27 @@ std::intptr_t TrayWndProc(platform::Handle window, std::uint32_t message, std::u
         return 0;
     }
     // The session ends, unless a program objects. Windows may restart at the next logon the programs
-    // registered for restart ("restart apps" at sign-in): only the Run value may start Kestrun there. An
-    // installer's close through the Restart Manager keeps the registration, and with it the restart.
-    if (message == platform::WmQueryEndSession && (lParam & platform::EndsessionCloseapp) == 0)
+    // registered for restart ("restart apps" at sign-in, or a restart that asks for it): only the Run value
+    // may start Kestrun there. The Restart Manager closing Kestrun while the session goes on (an installer,
+    // an update) keeps the registration, and with it the restart.
+    if (message == platform::WmQueryEndSession &&
+        ((lParam & platform::EndsessionCloseapp) == 0 || platform::GetSystemMetrics(platform::SmShuttingDown) != 0))
         SetRestartRegistered(false);
-    // Log-off or shutdown: Windows ends the process once this returns, and a program that takes more than
-    // a few seconds. So what exit does is done here within exit's bound: the worker is told to stop first,
-    // so that its clean-up of dropped drives runs while a pending save is written, then waited for. The
-    // Restart Manager closing the program itself (an update may replace it) while the session goes on:
-    // exit. A session that goes on after all: back as before.
+    // The session ends, or the Restart Manager closes Kestrun: Windows may end the process once this returns,
+    // and ends one that takes more than a few seconds. So what exit does is done here within exit's bound:
+    // the worker is told to stop first, so that its clean-up of dropped drives runs while a pending save is
+    // written, then waited for. Closed alone, Kestrun then exits. A session that goes on after all: back
+    // as before.
     if (message == platform::WmEndSession) {
         if (wParam == 0) {
             SetRestartRegistered(true);
-        } else if ((lParam & platform::EndsessionCloseapp) != 0) {
-            platform::DestroyWindow(window);
-        } else {
-            const std::uint64_t asked = AskKeepAwakeWorkerToStop();
-            LandPendingSave();
-            WaitForKeepAwakeWorker(asked);
+            return 0;
         }
+        const std::uint64_t asked = AskKeepAwakeWorkerToStop();
+        LandPendingSave();
+        WaitForKeepAwakeWorker(asked);
+        if ((lParam & platform::EndsessionCloseapp) != 0)
+            platform::DestroyWindow(window);
         return 0;
     }
     if (message == platform::WmCommand) {

@@ -149,7 +149,10 @@ std::intptr_t DefWindowProcW(Handle, std::uint32_t message, std::uintptr_t, std:
 std::int32_t MessageBoxW(Handle, const std::u16string&, const std::u16string&, std::uint32_t) { return 1; }
 Handle LoadIconW(Handle, std::uintptr_t) { return New({}); }
 Handle LoadImageW(Handle, std::uintptr_t, std::uint32_t, std::int32_t, std::int32_t, std::uint32_t) { return New({}); }
-std::int32_t GetSystemMetrics(std::uint32_t) { return 16; }
+// Icons are 16 pixels; a fault says the session is shutting down.
+std::int32_t GetSystemMetrics(std::uint32_t index) {
+    return Begin("GetSystemMetrics", Decimal(index)) ? 1 : index == SmShuttingDown ? 0 : 16;
+}
 std::uintptr_t SetTimer(Handle, std::uintptr_t id, std::uint32_t ms) {
     fake::Timers[id] = ms;
     return id;

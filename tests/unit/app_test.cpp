@@ -67,7 +67,6 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         {{{"CreateMutexW", 1, 183}}, {}, "no | 1 30  | the user's"},  // another instance runs
         {{{"CreateMutexW", 1, 5}}, {}, "no | 1 30  | the user's"},    // ... started as administrator
         {{}, {}, "yes | 0 60 FEF | saved"},
-        {{{"CreateFileW", 1, 32}}, {}, "yes | 0 60 FEF | saved"},                     // held a moment
         {{{"CreateFileW", 1, 2}}, {}, "yes | 1 30 EFJKMZ | saved"},                   // no file: the external drives
         {{{"WriteFile", 1, 0, 1, 7}}, {}, "yes | 0 60 FEF | the user's ticking 5s"},  // the save fails at any step
         {{{"MoveFileExW", 1, 32, 3}}, {}, "yes | 0 60 FEF | saved"},                  // a scanner holds it a while
@@ -77,9 +76,9 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         {{{"ReadFile", 1, 23, fake::Ever}},
          {choose(305), tick, logoff},
          "yes | 1 30 EJKMZ -F | the user's woken stopped ticking 10s"},  // tried less often
-        {{{openConfig, 1, 32, 11}, {openConfig, 12, 5, fake::Ever}},
+        {{{openConfig, 1, 32, 11}, {openConfig, 12, 3, fake::Ever}},
          {tick, tick, tick},
-         "yes | 1 30 EFJKMZ | the user's ticking 10s"},                                     // held, then access denied
+         "yes | 1 30 EFJKMZ | the user's ticking 10s"},                                     // held, then out of reach
         {{held, {openConfig, 11, 2}}, {tick, tick}, "yes | 0 60 FEF -JKMZ | saved woken"},  // gone for an instant
         {{held}, {{tray, 0, 0x203}, tick}, "yes | 0 60 FEF -JKMZ | saved woken"},  // off, as the tooltip said ON
         {{held},
@@ -92,8 +91,10 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         {{held, underMenu}, {{tray, 0, 0x7B}, choose(100)}, "yes | 0 60 FEF -JKMZ | saved woken"},     // by keyboard
         {{}, {{tray, 0, 0x205}, {tray, 0, 0x203}, {tray, 0, 0x203}}, "yes | 0 60 FEF | saved woken"},  // menu closed
         {{{"MoveFileExW", 2, 32, 7}}, {choose(203), tick}, "yes | 0 120 FEF | saved woken"},  // held at a command
-        {{}, {{0x11, 0, 1}, {0x16, 1, 1}}, "yes | 0 60 FEF | saved closed"},                  // Restart Manager
-        {{}, {choose(0x50064)}, "yes | 1 60 FEF | saved woken"},                    // on; the high word is ignored
+        {{}, {{0x11, 0, 1}, {0x16, 1, 1}}, "yes | 0 60 FEF | saved stopped closed"},          // Restart Manager
+        {{{"GetSystemMetrics 8192", 1}},
+         {{0x11, 0, 1}, {0x16, 1, 1}},
+         "yes | 0 60 FEF | saved stopped closed not restartable"},                  // ... to restart Windows
         {{}, {query, {0x16, 0, 0}, choose(325)}, "yes | 0 60 FEFZ | saved woken"},  // the session goes on
         {{}, {choose(305)}, "yes | 0 60 EF | saved woken"},                         // only the first F goes
         {{}, {choose(204)}, "yes | 0 60 FEF | saved"},

@@ -108,10 +108,8 @@ TEST_F(Worker, PassReadsEveryMarkerWholeAndUnbufferedAndADropLeavesNone) {
         {{{E, {"", 0x27}}}, held, true, "E:\\.kestrun.dat 26 0, | D0 D0 = 0, still to delete"},  // it stays hidden
         {{{E, Marker}}, protect, true, marker + " D0 = 0"},                                      // let go
     };
-    for (std::size_t row = 0; row < std::size(cases); ++row) {
-        const auto& [files, fault, dropped, after] = cases[row];
-        EXPECT_EQ(Run(files, {fault}, dropped), after) << "row " << row;
-    }
+    for (const auto& [files, fault, dropped, after] : cases)
+        EXPECT_EQ(Run(files, {fault}, dropped), after) << fault.Call;
 }
 
 TEST_F(Worker, PassesFollowTheIntervalWakesAndStop) {
@@ -131,8 +129,6 @@ TEST_F(Worker, PassesFollowTheIntervalWakesAndStop) {
         {{{"DeleteFileW", 1, 32}}, {10000, Drop}, "| R0 D10 D40 = 4096"},  // a refused delete is tried again
         {{turnsCompressed, keepsCompressing}, {}, "E:\\.kestrun.dat 806 4096, | D0 W0 R0 R30 R60 = 12288"},
     };
-    for (std::size_t row = 0; row < std::size(cases); ++row) {
-        const auto& [faults, at, after] = cases[row];
-        EXPECT_EQ(Run({{E, Marker}}, faults, false, false, at), after) << "row " << row;
-    }
+    for (const auto& [faults, at, after] : cases)
+        EXPECT_EQ(Run({{E, Marker}}, faults, false, false, at), after);
 }
