@@ -286,6 +286,18 @@ FAULTS = [
      "    if (error == platform::ErrorFileNotFound || error == platform::ErrorPathNotFound)\n",
      "an AppData folder on a server that is down gets the first-run choices written over it once it is back",
      "host"),
+    # planted by a fifth outside reader who saw only the program
+    ("tray/window_proc.cpp", "        SetRestartRegistered(false);",
+     "    {\n        SetRestartRegistered(false);\n        return 0;\n    }",
+     "Windows says Kestrun is preventing shutdown at every log-off", "host"),
+    ("keepawake/worker.cpp", "spent = platform::GetTickCount64() - askedAt;", "spent = askedAt - platform::GetTickCount64();",
+     "at log-off after a pending save, the worker is not waited for and a dropped drive keeps its marker", "host"),
+    ("settings/settings_file.cpp", "    if (!whole)\n        return IsHeld(error) ? FileState::Held : FileState::Unreadable;",
+     "    if (!whole)\n        return FileState::Unreadable;",
+     "a settings file a sync client has locked at logon is read minutes after it is let go", "host"),
+    ("settings/settings_file.cpp", "MissingInARow = state == FileState::Missing ? MissingInARow + 1 : 0;",
+     "MissingInARow = state == FileState::Missing ? MissingInARow + 1 : MissingInARow;",
+     "two separate instants without the file overwrite it with the first-run choices", "host"),
 ]
 
 

@@ -46,17 +46,11 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
     const std::string openConfig = "CreateFileW " + fake::Ascii(config);
     // A scanner opens each new settings file for a tenth of a second, which holds off its replace.
     const std::u16string fresh = config + u".new";
-    const fake::Fault scanner = fake::Before(
-        "WriteFile " + fake::Ascii(fresh), 1,
-        [fresh] {
-            fake::Files[fresh].Written = true;
-            fake::Timed.emplace(fake::Now + 100, [fresh] { fake::Files.at(fresh).Written = false; });
-        },
-        fake::Ever);
-    // At log-off, a save begun before the worker was told to stop is held off, as if out of time.
-    const fake::Fault late = fake::Before(
-        "MoveFileExW", 1, [fresh] { fake::Files[fresh].Written = platform::WaitForSingleObject(StopEvent, 0) != 0; },
-        fake::Ever);
+    const auto release = [fresh] { fake::Files.at(fresh).Written = false; };
+    const fake::Fault scanner = fake::Before("WriteFile " + fake::Ascii(fresh), 2, [fresh, release] {
+        fake::Files[fresh].Written = true;
+        fake::Timed.emplace(fake::Now + 100, release);
+    });
     // The settings timer ticks (WM_TIMER, SettingsTimer) while the menu is open.
     const fake::Fault underMenu = fake::Before("TrackPopupMenu", 1, [] { TrayWndProc(nullptr, 0x113, 2, 0); });
     const std::string replaced = "MoveFileExW " + fake::Ascii(config) + " 9";  // in one step, written through
@@ -64,22 +58,24 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
     // whose markers are to go | the settings file; the worker woken or stopped, the icon gone, the window closed,
     // the settings timer set
     const std::tuple<std::vector<fake::Fault>, std::vector<Input>, std::string> cases[] = {
-        {{{"CreateMutexW", 1, 183}}, {}, "no | 1 30  | the user's"},  // another instance runs
-        {{{"CreateMutexW", 1, 5}}, {}, "no | 1 30  | the user's"},    // ... started as administrator
-        {{}, {}, "yes | 0 60 FEF | saved"},
+        {{{"CreateMutexW", 1, 183}}, {}, "no | 1 30  | the user's"},                  // another instance runs
+        {{{"CreateMutexW", 1, 5}}, {}, "no | 1 30  | the user's"},                    // ... started as administrator
         {{{"CreateFileW", 1, 2}}, {}, "yes | 1 30 EFJKMZ | saved"},                   // no file: the external drives
         {{{"WriteFile", 1, 0, 1, 7}}, {}, "yes | 0 60 FEF | the user's ticking 5s"},  // the save fails at any step
-        {{{"MoveFileExW", 1, 32, 3}}, {}, "yes | 0 60 FEF | saved"},                  // a scanner holds it a while
         {{heldSave, scanner}, {tick}, "yes | 0 60 FEF | saved"},  // ... or longer, and a scanner glances at the new one
-        {{heldSave, late}, {query, logoff}, "yes | 0 60 FEF | saved stopped ticking 5s not restartable"},
+        {{{"MoveFileExW", 1, 32, 9}},
+         {query, logoff},
+         "yes | 0 60 FEF | saved stopped ticking 5s took 3000 ms not restartable"},  // the worker waited for within 3 s
         {{heldSave}, {{platform::WmDestroy, 0, 0}}, "yes | 0 60 FEF | saved gone ticking 5s"},  // exit
         {{{"ReadFile", 1, 23, fake::Ever}},
          {choose(305), tick, logoff},
-         "yes | 1 30 EJKMZ -F | the user's woken stopped ticking 10s"},  // tried less often
-        {{{openConfig, 1, 32, 11}, {openConfig, 12, 3, fake::Ever}},
+         "yes | 1 30 EJKMZ -F | the user's woken stopped ticking 10s took 3000 ms"},  // tried less often
+        {{{"ReadFile " + fake::Ascii(config), 1, 33, 2}, {openConfig, 3, 3, fake::Ever}},
          {tick, tick, tick},
-         "yes | 1 30 EFJKMZ | the user's ticking 10s"},                                     // held, then out of reach
-        {{held, {openConfig, 11, 2}}, {tick, tick}, "yes | 0 60 FEF -JKMZ | saved woken"},  // gone for an instant
+         "yes | 1 30 EFJKMZ | the user's ticking 10s"},  // locked, then out of reach
+        {{held, {openConfig, 11, 2}, {openConfig, 12, 32}, {openConfig, 13, 2}},
+         {tick, tick, tick, tick},
+         "yes | 0 60 FEF -JKMZ | saved woken"},                                    // gone for an instant, twice
         {{held}, {{tray, 0, 0x203}, tick}, "yes | 0 60 FEF -JKMZ | saved woken"},  // off, as the tooltip said ON
         {{held},
          {choose(305), choose(303), choose(203), tick},
@@ -90,11 +86,11 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         {{held, underMenu}, {{tray, 0, 0x205}, choose(309)}, "yes | 0 60 FEF -JKMZ | saved woken"},    // as seen
         {{held, underMenu}, {{tray, 0, 0x7B}, choose(100)}, "yes | 0 60 FEF -JKMZ | saved woken"},     // by keyboard
         {{}, {{tray, 0, 0x205}, {tray, 0, 0x203}, {tray, 0, 0x203}}, "yes | 0 60 FEF | saved woken"},  // menu closed
-        {{{"MoveFileExW", 2, 32, 7}}, {choose(203), tick}, "yes | 0 120 FEF | saved woken"},  // held at a command
-        {{}, {{0x11, 0, 1}, {0x16, 1, 1}}, "yes | 0 60 FEF | saved stopped closed"},          // Restart Manager
+        {{{"MoveFileExW", 2, 32, 7}}, {choose(203), tick}, "yes | 0 120 FEF | saved woken"},       // held at a command
+        {{}, {{0x11, 0, 1}, {0x16, 1, 1}}, "yes | 0 60 FEF | saved stopped closed took 3000 ms"},  // Restart Manager
         {{{"GetSystemMetrics 8192", 1}},
          {{0x11, 0, 1}, {0x16, 1, 1}},
-         "yes | 0 60 FEF | saved stopped closed not restartable"},                  // ... to restart Windows
+         "yes | 0 60 FEF | saved stopped closed took 3000 ms not restartable"},     // ... to restart Windows
         {{}, {query, {0x16, 0, 0}, choose(325)}, "yes | 0 60 FEFZ | saved woken"},  // the session goes on
         {{}, {choose(305)}, "yes | 0 60 EF | saved woken"},                         // only the first F goes
         {{}, {choose(204)}, "yes | 0 60 FEF | saved"},
@@ -116,9 +112,9 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         fake::Drives['V'] = {.Type = 2, .Subst = true};
         fake::Files = {{config, user}};
         fake::Faults = faults;
-        WindowHandle = &SettingsLock;                    // the window the icon belongs to
-        WorkerThread = StopEvent;                        // a worker that ends as soon as it is told to
-        platform::DeleteCriticalSection(&SettingsLock);  // as the process starts: start-up makes it
+        WindowHandle = &SettingsLock;                        // the window the icon belongs to
+        WorkerThread = platform::CreateEventW(true, false);  // a worker in a pass that never ends
+        platform::DeleteCriticalSection(&SettingsLock);      // as the process starts: start-up makes it
         const bool started = StartKestrun(nullptr);
         if (started) {  // as the program's life goes on
             AddTrayIcon();
@@ -126,9 +122,11 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
         } else {
             platform::InitializeCriticalSection(&SettingsLock);
         }
+        const std::uint64_t began = fake::Now;
+        std::string refused;  // the end of the session, when the program objects to it
         for (const auto& [message, wParam, lParam] : inputs)
             if (message != platform::WmTimer || fake::Timers.contains(wParam))  // a tick comes only from a timer set
-                TrayWndProc(nullptr, message, wParam, lParam);
+                refused += TrayWndProc(nullptr, message, wParam, lParam) == 0 && message == 0x11 ? " refused" : "";
         const std::string& bytes = fake::Files[config].Bytes;
         const std::string dropped = fake::Ascii(DroppedDrivesToClear());
         const bool saved =
@@ -143,15 +141,18 @@ TEST_F(World, SettingsSurviveStartUpAndEveryCommand) {
                      ? " ticking " + std::to_string(fake::Timers[SettingsTimer] / 1000) + "s"
                      : "";
         const auto registered = std::ranges::count(fake::Calls, "RegisterApplicationRestart /restarted 11");
+        after += fake::Now - began >= 1000 ? " took " + std::to_string(fake::Now - began) + " ms" : "";
         after += started && registered == std::ranges::count(fake::Calls, "UnregisterApplicationRestart")
                      ? " not restartable"
                      : "";
-        EXPECT_EQ((started ? "yes | " : "no | ") + State() + (dropped.empty() ? "" : " -" + dropped) + after, outcome)
+        EXPECT_EQ((started ? "yes | " : "no | ") + State() + (dropped.empty() ? "" : " -" + dropped) + after + refused,
+                  outcome)
             << outcome;
         EXPECT_TRUE(!started || TrayIcon.Tip == TrayTipText(Settings.Enabled, Settings.IntervalSec)) << "the tooltip";
         EXPECT_FALSE(fake::Files.contains(fresh)) << "a temporary file left beside the settings";
         const std::size_t calls = started ? first.size() : 2;
         EXPECT_EQ(Lines(fake::Calls.begin(), fake::Calls.begin() + calls), Lines(first.begin(), first.begin() + calls));
         platform::CloseHandle(InstanceMutex);
+        platform::CloseHandle(WorkerThread);
     }
 }
