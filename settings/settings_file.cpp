@@ -190,16 +190,14 @@ bool SettleSettings() {
     const FileState state = ReadSettingsFile(AppPaths.SettingsFilePath, 1, file);
     ReadFailures = state == FileState::Unreadable ? ReadFailures + 1 : 0;
     // A program that saves by deleting the file and renaming another into its place leaves no file
-    // for an instant (or one pending deletion, which Windows reports as access denied and which
-    // is simply tried again): taking that for a missing file would write the first-run choices over
-    // the user's.
+    // for an instant (or one pending deletion, which Windows reports as access denied and is tried
+    // again later): taking that for a missing file would write the first-run choices over the user's.
     MissingInARow = state == FileState::Missing ? MissingInARow + 1 : 0;
     if (state == FileState::Held || state == FileState::Unreadable || MissingInARow == 1)
         return false;
     SettingsFileUnread = false;
     const SettingsValues now = {Settings.Enabled.load(), Settings.IntervalSec.load(), SnapshotTargetDrives()};
     ApplySettings(state == FileState::Read ? MergeSettings(file, now) : now);
-    UserCommands = {};
     Save(SettlePausesMs);
     return true;
 }
