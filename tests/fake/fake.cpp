@@ -154,8 +154,7 @@ std::int32_t GetSystemMetrics(std::uint32_t index) {
     return Begin("GetSystemMetrics", Decimal(index)) ? 1 : index == SmShuttingDown ? 0 : 16;
 }
 std::uintptr_t SetTimer(Handle, std::uintptr_t id, std::uint32_t ms) {
-    fake::Timers[id] = ms;
-    return id;
+    return fake::Timers.insert_or_assign(id, ms).first->first;
 }
 bool KillTimer(Handle, std::uintptr_t id) { return fake::Timers.erase(id) > 0; }
 
